@@ -1,0 +1,94 @@
+// The tool's only top-level window (template 102): banner, key list, refresh
+// button and the tab control hosting the four pages. Hidden until the user
+// opens it from the tray; owns the tray icon and the private messages.
+#pragma once
+#include "pages/CspBaseDialog.h"
+#include "pages/DlgChgPwd.h"
+#include "pages/DlgChgLabel.h"
+#include "certs/DlgCert.h"
+#include "certs/DlgDisp.h"
+#include "token/token.h"
+#include <shellapi.h>
+#include <setupapi.h>
+
+// Main-window identification: class "#32770", this title, and the window
+// marker (TokenWindowMarker(0, 0)) in GWLP_USERDATA.
+#define QRVL_MAIN_TITLE "QuorvelUSBKEY管理工具"
+
+// Private messages of the main window.
+#define WM_QRVL_QUIT      (WM_USER + 1)
+#define WM_QRVL_ACTIVATE  (WM_USER + 2)   // wParam: show command; answers -1
+#define WM_QRVL_REFRESH   (WM_USER + 3)   // from the import page
+#define WM_QRVL_TRAY      (WM_USER + 4)   // tray icon callback; lParam: mouse message
+#define WM_QRVL_NOTIFY    (WM_USER + 5)   // wParam: notification index 0..20
+
+class CDlgMain : public CCspBaseDialog {
+public:
+    explicit CDlgMain(CWnd* parent = nullptr);
+    ~CDlgMain() override;
+
+    // app/DlgMain.cpp
+    void ShowMainWindow(int showCmd, BOOL allow);
+
+    // app/Tray.cpp
+    void AddTrayIcon(BOOL add);
+    void ShowBalloon(const char* text);
+
+    // devices/KeyList.cpp
+    void OnRefresh();
+    // devices/DeviceChange.cpp
+    BOOL OnDeviceChange(UINT eventType, DWORD_PTR data);
+    // devices/UsbCleanup.cpp
+    void CleanStaleUsbEntries();
+    HDEVINFO OpenDeviceSet();
+    const char* GetDeviceIdText(SP_DEVINFO_DATA* device);
+    BOOL GrantEveryoneFullAccess(const char* keyPath);
+    BOOL DeleteSubKeysRecursive(const char* keyPath);
+
+    TOKEN_KEY m_keyHandles[TOKEN_MAX_KEYS];
+    TOKEN_KEY m_hKey;
+    uint32_t m_lastKeyCount;
+    BOOL m_allowShow;
+    NOTIFYICONDATAA m_nid;   // cbSize NOTIFYICONDATAA_V2_SIZE: the version-2 layout
+    CDlgChgPwd m_pagePassword;
+    CDlgCert m_pageImport;
+    CDlgDisp m_pageCerts;
+    CDlgChgLabel m_pageLabel;
+    HICON m_hIcon;
+    CTabCtrl m_tab;
+    CComboBox m_keyCombo;
+
+protected:
+    void DoDataExchange(CDataExchange* dx) override;
+    BOOL OnInitDialog() override;
+    void OnOK() override;       // Enter: refresh
+    void OnCancel() override;   // Esc: hide
+
+    // app/DlgMain.cpp
+    void OnSysCommand(UINT id, LPARAM lParam);
+    void OnPaint();
+    void OnNcPaint();
+    HCURSOR OnQueryDragIcon();
+    void OnWindowPosChanging(WINDOWPOS* pos);
+    void OnDestroy();
+    void OnClose();
+    int OnCreate(CREATESTRUCTA* cs);
+    void OnSelchangeTab(NMHDR* nmhdr, LRESULT* result);
+    void OnSelchangeKeyList();
+    void OnBtnRefresh();
+    LRESULT OnQuit(WPARAM, LPARAM);
+    LRESULT OnActivateRequest(WPARAM, LPARAM);
+    LRESULT OnRefreshRequest(WPARAM, LPARAM);
+
+    // app/Tray.cpp
+    LRESULT OnTrayNotify(WPARAM, LPARAM);
+    LRESULT OnNotifyIndex(WPARAM, LPARAM);
+    BOOL OnCopyData(HWND sender, COPYDATASTRUCT* data);
+    LRESULT OnTaskbarCreated(WPARAM, LPARAM);
+    void OnTrayShow();
+    void OnTrayRefresh();
+    void OnTrayAbout();
+    void OnTrayExit();
+
+    DECLARE_MESSAGE_MAP()
+};
