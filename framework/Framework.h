@@ -119,6 +119,8 @@ public:
     // Attach and route the control's messages through the framework's window
     // procedure (control binding); detaches itself when the window goes.
     BOOL SubclassDlgItem(UINT id, CWnd* parent);
+    // Attach and route hWnd's messages through the framework's window procedure.
+    BOOL SubclassWindow(HWND hWnd);
 
     // Called for every message before it is dispatched, from the focused
     // window up to the main window (see AfxPreTranslateMessage). TRUE = consumed.
@@ -219,6 +221,11 @@ protected:
     CWnd* m_pParentWnd;
     BOOL m_bModalRunning;
     INT_PTR m_nModalResult;
+
+private:
+    // Creates the window from template templateId of AfxGetInstanceHandle()
+    // with the given parent (or owner), the object attached from WM_NCCREATE on.
+    BOOL CreateFromTemplate(UINT templateId, HWND parent);
 };
 
 // ---------------------------------------------------------------------------
