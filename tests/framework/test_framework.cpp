@@ -251,6 +251,9 @@ class CDlgModal : public CDialog {
 public:
     CDlgModal(UINT id, CWnd* parent = nullptr) : CDialog(id, parent) {}
     std::function<void(CDlgModal*)> onInit;
+    std::function<void(CDlgModal*)> onPosted;   // WM_APP + 12
+    BOOL initResult = TRUE;
+    HWND focusAtEnd = nullptr;
     HWND watchOwner = nullptr;
     HWND ownerDuring = nullptr;
     BOOL ownerEnabledDuring = -1;
@@ -264,12 +267,17 @@ protected:
         CDialog::OnInitDialog();
         created = m_hWnd;
         if (onInit) onInit(this);
-        return TRUE;
+        return initResult;
+    }
+    LRESULT OnPosted(WPARAM, LPARAM) {
+        if (onPosted) onPosted(this);
+        return 0;
     }
     void DoDataExchange(CDataExchange* dx) override { ++(dx->m_bSaveAndValidate ? ddxSaves : ddxLoads); }
     LRESULT OnEnd(WPARAM w, LPARAM) {
         if (watchOwner) ownerEnabledDuring = ::IsWindowEnabled(watchOwner);
         ownerDuring = ::GetWindow(m_hWnd, GW_OWNER);
+        focusAtEnd = ::GetFocus();
         EndDialog((int)w);
         return 0;
     }
@@ -288,6 +296,7 @@ protected:
 
 BEGIN_MESSAGE_MAP(CDlgModal, CDialog)
     ON_MESSAGE(WM_APP + 10, OnEnd)
+    ON_MESSAGE(WM_APP + 12, OnPosted)
     ON_MESSAGE(WM_TIMER, OnTimer)
     ON_WM_WINDOWPOSCHANGING()
 END_MESSAGE_MAP()
@@ -345,6 +354,44 @@ TEST_F(Framework, DoModalEdgeCases) {
         EXPECT_EQ(IDOK, dlg.DoModal());
         EXPECT_EQ(1, dlg.ddxLoads);
         EXPECT_EQ(1, dlg.ddxSaves);
+    }
+}
+
+TEST_F(Framework, NestedModalRunEndsOnlyTheInnerDialog) {
+    CDlgModal outer(IDD_FW_TOP);
+    g_app.m_pMainWnd = &outer;
+    INT_PTR innerResult = 0;
+    BOOL outerEnabledDuringInner = -1, outerEnabledAfterInner = -1;
+    outer.onInit = [](CDlgModal* d) { d->PostMessage(WM_APP + 12); };
+    outer.onPosted = [&](CDlgModal* d) {
+        CDlgModal inner(IDD_FW_HIDDEN);   // no parent: owned by the main window
+        inner.watchOwner = d->m_hWnd;
+        inner.onInit = [](CDlgModal* i) { i->PostMessage(WM_APP + 10, 8); };
+        innerResult = inner.DoModal();
+        outerEnabledDuringInner = inner.ownerEnabledDuring;
+        outerEnabledAfterInner = d->IsWindowVisible() && ::IsWindowEnabled(d->m_hWnd);
+        d->PostMessage(WM_APP + 10, 9);
+    };
+    EXPECT_EQ(9, outer.DoModal());
+    EXPECT_EQ(8, innerResult);
+    EXPECT_FALSE(outerEnabledDuringInner);
+    EXPECT_TRUE(outerEnabledAfterInner);
+}
+
+TEST_F(Framework, OnInitDialogResultDecidesTheFocus) {
+    for (BOOL result : { TRUE, FALSE }) {
+        SCOPED_TRACE(result ? "TRUE: first tab stop" : "FALSE: focus left as set");
+        CDlgModal dlg(IDD_FW_TOP);
+        dlg.initResult = result;
+        HWND edit = nullptr, cancel = nullptr;
+        dlg.onInit = [&](CDlgModal* d) {
+            edit = d->GetDlgItem(IDC_FW_EDIT);
+            cancel = d->GetDlgItem(IDCANCEL);
+            ::SetFocus(cancel);
+            d->PostMessage(WM_APP + 10, 1);
+        };
+        EXPECT_EQ(1, dlg.DoModal());
+        EXPECT_EQ(result ? edit : cancel, dlg.focusAtEnd);
     }
 }
 
