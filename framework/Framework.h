@@ -115,7 +115,7 @@ public:
     // or null.
     static CWnd* FromHandlePermanent(HWND hWnd);
     BOOL Attach(HWND hWnd);      // registers the object for hWnd
-    HWND Detach();
+    HWND Detach();               // unregisters it (and undoes the subclassing)
     // Attach and route the control's messages through the framework's window
     // procedure (control binding); detaches itself when the window goes.
     BOOL SubclassDlgItem(UINT id, CWnd* parent);

@@ -76,12 +76,7 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     wnd->m_currentMsg = saved;
 
     if (msg == WM_NCDESTROY && CWnd::FromHandlePermanent(hWnd) == wnd) {
-        // Last message of the window: give the window its own procedure back
-        // and let go of the object.
-        if (wnd->m_pfnSuper &&
-            GetWindowLongPtrA(hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(AfxWndProc))
-            SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(wnd->m_pfnSuper));
-        wnd->m_pfnSuper = nullptr;
+        // Last message of the window: let go of the object.
         wnd->Detach();
         wnd->PostNcDestroy();   // may delete the object
     }
@@ -91,13 +86,8 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 CWnd::CWnd() : m_hWnd(nullptr), m_pfnSuper(nullptr), m_currentMsg() {}
 
 CWnd::~CWnd() {
-    // An object that dies before its window must not stay behind it.
-    if (m_hWnd && FromHandlePermanent(m_hWnd) == this) {
-        if (m_pfnSuper &&
-            GetWindowLongPtrA(m_hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(AfxWndProc))
-            SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
-        Detach();
-    }
+    // An object that dies before its window leaves the window working.
+    Detach();
 }
 
 CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
@@ -117,11 +107,16 @@ BOOL CWnd::Attach(HWND hWnd) {
 HWND CWnd::Detach() {
     HWND hWnd = m_hWnd;
     if (hWnd) {
+        // A window without its object gets its own procedure back.
+        if (m_pfnSuper && ::IsWindow(hWnd) &&
+            GetWindowLongPtrA(hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(AfxWndProc))
+            SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
         auto& map = WndMap();
         auto it = map.find(hWnd);
         if (it != map.end() && it->second == this) map.erase(it);
     }
     m_hWnd = nullptr;
+    m_pfnSuper = nullptr;
     return hWnd;
 }
 

@@ -637,6 +637,11 @@ TEST_F(Framework, ObjectsThatDieBeforeTheirWindowsLeaveThemWorking) {
         EXPECT_FALSE(second.SubclassDlgItem(9999, &dlg));
     }
     EXPECT_EQ(nullptr, CWnd::FromHandlePermanent(edit));
+    CRecEdit detached;
+    ASSERT_TRUE(detached.SubclassDlgItem(IDC_FW_EDIT, &dlg));
+    EXPECT_EQ(edit, detached.Detach());
+    EXPECT_EQ(nullptr, detached.m_hWnd);
+    EXPECT_EQ(nullptr, CWnd::FromHandlePermanent(edit));
     g_log.clear();
     ::SetWindowTextA(edit, "still");
     char text[16] = {};
