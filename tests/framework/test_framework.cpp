@@ -199,6 +199,20 @@ TEST_F(Framework, ResultsReachSendersOnOtherThreads) {
     EXPECT_EQ((DWORD_PTR)0x1234, answerRegistered);
 }
 
+TEST_F(Framework, RealControlNotificationsReachTheMap) {
+    CDlgMapDerived dlg;
+    ASSERT_TRUE(dlg.Create(IDD_FW_TOP));
+    CTabCtrl tab;
+    ASSERT_TRUE(tab.SubclassDlgItem(IDC_FW_TAB, &dlg));
+    tab.InsertItem(0, "one");
+    tab.InsertItem(1, "two");
+    g_log.clear();
+    dlg.SetDlgItemText(IDC_FW_EDIT, "typed");             // the edit sends EN_CHANGE
+    tab.SendMessage(TCM_SETCURFOCUS, 1);                  // the tab sends TCN_SELCHANGE
+    EXPECT_EQ("en-change | selchange from 2102", Joined());
+    EXPECT_EQ(1, tab.GetCurSel());
+}
+
 TEST_F(Framework, CreationMessagesReachTheMapFromTheFirstOne) {
     CDlgMapDerived dlg;
     ASSERT_TRUE(dlg.Create(IDD_FW_TOP));
