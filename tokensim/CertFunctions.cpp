@@ -16,7 +16,8 @@ namespace {
 
 const wchar_t kProviderName[] = L"Tokensim Token CSP";
 
-bool IsOurs(PCCERT_CONTEXT cert) {
+// Whether a store entry is one of ours; optionally its container and key spec.
+bool OurEntry(PCCERT_CONTEXT cert, std::wstring* container = nullptr, DWORD* spec = nullptr) {
     DWORD size = 0;
     if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) ||
         size < sizeof(CRYPT_KEY_PROV_INFO))
@@ -25,7 +26,10 @@ bool IsOurs(PCCERT_CONTEXT cert) {
     if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size))
         return false;
     const CRYPT_KEY_PROV_INFO* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
-    return info->pwszProvName && lstrcmpW(info->pwszProvName, kProviderName) == 0;
+    if (!info->pwszProvName || lstrcmpW(info->pwszProvName, kProviderName) != 0) return false;
+    if (container) *container = info->pwszContainerName ? info->pwszContainerName : L"";
+    if (spec) *spec = info->dwKeySpec;
+    return true;
 }
 
 HCERTSTORE OpenMyStore() {
@@ -48,6 +52,28 @@ std::string ImportedContainerName(PCCERT_CONTEXT cert, CKey& key) {
     return name;
 }
 
+// Whether an imported certificate came with its private key, and the key's
+// specification: a persisted key is named by the key-provider property, a
+// key kept in memory (PKCS12_NO_PERSIST_KEY) by the key-context property.
+bool PrivateKeySpec(PCCERT_CONTEXT cert, DWORD* spec) {
+    DWORD size = 0;
+    if (CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) &&
+        size >= sizeof(CRYPT_KEY_PROV_INFO)) {
+        std::vector<BYTE> buffer(size);
+        if (CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size)) {
+            *spec = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data())->dwKeySpec;
+            return true;
+        }
+    }
+    CERT_KEY_CONTEXT context = {};
+    size = sizeof(context);
+    if (CertGetCertificateContextProperty(cert, CERT_KEY_CONTEXT_PROP_ID, &context, &size)) {
+        *spec = context.dwKeySpec;
+        return true;
+    }
+    return false;
+}
+
 // Imports the PKCS #12 file into a temporary store; the certificate that has a
 // private key is returned (the caller frees it and closes *store).
 TOKEN_RESULT OpenPfx(CRYPT_DATA_BLOB* pfx, const char* password, HCERTSTORE* store,
@@ -64,13 +90,8 @@ TOKEN_RESULT OpenPfx(CRYPT_DATA_BLOB* pfx, const char* password, HCERTSTORE* sto
     if (!s) return TS_E_PFX_PASSWORD;   // wrong password, or a file without a key
     PCCERT_CONTEXT c = nullptr;
     while ((c = CertEnumCertificatesInStore(s, c)) != nullptr) {
-        DWORD size = 0;
-        if (!CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
-            continue;
-        std::vector<BYTE> buffer(size);
-        if (!CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size))
-            continue;
-        DWORD spec = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data())->dwKeySpec;
+        DWORD spec = 0;
+        if (!PrivateKeySpec(c, &spec)) continue;
         *keySpec = spec == AT_SIGNATURE ? TOKEN_SPEC_SIGNATURE : TOKEN_SPEC_EXCHANGE;
         *withKey = CertDuplicateCertificateContext(c);
         CertFreeCertificateContext(c);
@@ -82,47 +103,60 @@ TOKEN_RESULT OpenPfx(CRYPT_DATA_BLOB* pfx, const char* password, HCERTSTORE* sto
 
 }  // namespace
 
-TOKEN_RESULT tokensim::AddCertToStore(const BYTE* der, uint32_t length, uint32_t keySpec,
-                                      const char* containerName) {
+// Adds one certificate to the open "MY" store with the key-provider
+// property naming the container. An entry of ours that already names the same
+// container and specification is left as it is; one naming another container
+// is deleted and committed first, since a replacing add keeps the old
+// key-provider property. An equal entry of someone else's is left alone.
+static TOKEN_RESULT AddToOpenStore(HCERTSTORE store, const BYTE* der, uint32_t length,
+                                   uint32_t keySpec, const char* containerName) {
     PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, der, length);
     if (!cert) return TS_E_BAD_DATA;
-    HCERTSTORE store = OpenMyStore();
-    if (!store) {
-        CertFreeCertificateContext(cert);
-        return TS_E_CERT_STORE;
-    }
+    wchar_t wideName[TS_CONTAINER_NAME_MAX + 1];
+    if (!MultiByteToWideChar(CP_ACP, 0, containerName, -1, wideName, TS_CONTAINER_NAME_MAX + 1))
+        wideName[0] = 0;
+    wideName[TS_CONTAINER_NAME_MAX] = 0;
+    DWORD spec = keySpec == TOKEN_SPEC_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE;
+
     TOKEN_RESULT r = 0;
+    bool add = true;
     PCCERT_CONTEXT old = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
                                                     CERT_FIND_EXISTING, cert, nullptr);
-    bool foreign = false;
     if (old) {
-        // The store keeps an old key-provider property on a replacing add:
-        // delete our old entry (and commit) first, then add anew.
-        if (IsOurs(old)) {
+        std::wstring oldContainer;
+        DWORD oldSpec = 0;
+        if (!OurEntry(old, &oldContainer, &oldSpec)) {
+            add = false;
+            CertFreeCertificateContext(old);
+        } else if (oldContainer == wideName && oldSpec == spec) {
+            add = false;
+            CertFreeCertificateContext(old);
+        } else {
             CertDeleteCertificateFromStore(old);
             CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
-        } else {
-            CertFreeCertificateContext(old);
-            foreign = true;
         }
     }
-    if (!foreign) {
-        wchar_t wideName[TS_CONTAINER_NAME_MAX + 1];
-        MultiByteToWideChar(CP_ACP, 0, containerName, -1, wideName, TS_CONTAINER_NAME_MAX + 1);
-        wideName[TS_CONTAINER_NAME_MAX] = 0;
+    if (add) {
         CRYPT_KEY_PROV_INFO info = {};
         info.pwszContainerName = wideName;
         info.pwszProvName = const_cast<wchar_t*>(kProviderName);
         info.dwProvType = PROV_RSA_FULL;
-        info.dwKeySpec = keySpec == TOKEN_SPEC_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE;
+        info.dwKeySpec = spec;
         if (!CertSetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, 0, &info) ||
             !CertAddCertificateContextToStore(store, cert, CERT_STORE_ADD_NEW, nullptr))
             r = TS_E_CERT_STORE;
-        else
-            CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
     }
-    CertCloseStore(store, 0);
     CertFreeCertificateContext(cert);
+    return r;
+}
+
+TOKEN_RESULT tokensim::AddCertToStore(const BYTE* der, uint32_t length, uint32_t keySpec,
+                                      const char* containerName) {
+    HCERTSTORE store = OpenMyStore();
+    if (!store) return TS_E_CERT_STORE;
+    TOKEN_RESULT r = AddToOpenStore(store, der, length, keySpec, containerName);
+    CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    CertCloseStore(store, 0);
     return r;
 }
 
@@ -191,6 +225,8 @@ TOKEN_RESULT __stdcall CSP_LoadCertToIE(TOKEN_KEY key, uint32_t what) {
         TOKEN_RESULT r = LoadInsertedKey(key, k);
         if (r != 0) return r;
     }
+    HCERTSTORE store = OpenMyStore();
+    if (!store) return TS_E_CERT_STORE;
     static const uint32_t kCertBit[2] = {TOKEN_CF_SPEC1_CERT, TOKEN_CF_SPEC2_CERT};
     TOKEN_RESULT first = 0;
     for (const CContainer& c : k.containers) {
@@ -198,12 +234,14 @@ TOKEN_RESULT __stdcall CSP_LoadCertToIE(TOKEN_KEY key, uint32_t what) {
             if (!(what & spec) || !(c.flags & kCertBit[spec - 1]) || c.cert[spec - 1].empty())
                 continue;
             const std::string& der = c.cert[spec - 1];
-            TOKEN_RESULT r = AddCertToStore(reinterpret_cast<const BYTE*>(der.data()),
+            TOKEN_RESULT r = AddToOpenStore(store, reinterpret_cast<const BYTE*>(der.data()),
                                             static_cast<uint32_t>(der.size()), spec,
                                             c.name.c_str());
             if (first == 0) first = r;
         }
     }
+    CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    CertCloseStore(store, 0);
     return first;
 }
 
@@ -217,7 +255,7 @@ TOKEN_RESULT __stdcall CSP_UnloadIECert(void) {
     for (int guard = 0; guard < 100000; ++guard) {
         PCCERT_CONTEXT c = nullptr;
         while ((c = CertEnumCertificatesInStore(store, c)) != nullptr)
-            if (IsOurs(c)) break;
+            if (OurEntry(c)) break;
         if (!c) break;
         PCCERT_CONTEXT victim = CertDuplicateCertificateContext(c);
         CertFreeCertificateContext(c);

@@ -28,6 +28,7 @@ TOKEN_RESULT tokensim::CheckPassword(CKey& key, const char* password) {
     size_t n = BoundedLength(password, TOKEN_PIN_MAX);
     bool right = n <= TOKEN_PIN_MAX && n == key.pin.size() && memcmp(password, key.pin.data(), n) == 0;
     if (right) {
+        if (key.verified && key.tries == key.maxTries) return 0;   // nothing to write
         key.tries = key.maxTries;
         key.verified = true;
     } else {

@@ -110,7 +110,7 @@ TOKEN_RESULT WriteReplacing(const std::string& path, const std::string& text) {
               put == text.size();
     CloseHandle(h);
     if (!ok || !MoveFileExA(temp.c_str(), path.c_str(),
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+                            MOVEFILE_REPLACE_EXISTING)) {
         DeleteFileA(temp.c_str());
         return TS_E_STORE;
     }
@@ -335,9 +335,12 @@ TOKEN_RESULT LoadIndex(CIndex& index) {
     TOKEN_RESULT r = ReadWhole(PathOf("index.txt"), text);
     if (r == TS_E_NOT_FOUND) return 0;
     if (r != 0) return r;
+    bool haveNext = false;
     bool ok = ForEachLine(text, kIndexMagic, [&](const CFields& f) -> bool {
-        if (f.Is(0, "next") && f.count == 2)
-            return ParseU32(f.at[1], f.len[1], index.next) && index.next != 0;
+        if (f.Is(0, "next") && f.count == 2 && !haveNext && index.keys.empty()) {
+            haveNext = ParseU32(f.at[1], f.len[1], index.next) && index.next != 0;
+            return haveNext;
+        }
         if (f.Is(0, "key") && f.count == 4) {
             CIndexEntry e;
             uint32_t inserted = 0;
@@ -352,7 +355,7 @@ TOKEN_RESULT LoadIndex(CIndex& index) {
         }
         return false;
     });
-    return ok ? 0 : TS_E_STORE;
+    return ok && haveNext ? 0 : TS_E_STORE;
 }
 
 TOKEN_RESULT SaveIndex(const CIndex& index) {

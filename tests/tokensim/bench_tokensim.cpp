@@ -1,0 +1,102 @@
+// Cost of each library call of the stand-in with 8 inserted keys of 6
+// containers each (not a test; run by hand under Wine and read the figures).
+#include "tests/tokensim/TokensimTestSupport.h"
+
+#include <stdio.h>
+#include <algorithm>
+#include <vector>
+
+using namespace tstest;
+
+namespace {
+
+LARGE_INTEGER g_freq;
+
+// Each call timed on its own: median, 90th percentile and maximum.
+template <class Fn> void Measure(const char* what, int rounds, Fn fn) {
+    fn();   // warm
+    std::vector<double> us;
+    for (int i = 0; i < rounds; ++i) {
+        LARGE_INTEGER t0, t1;
+        QueryPerformanceCounter(&t0);
+        fn();
+        QueryPerformanceCounter(&t1);
+        us.push_back((t1.QuadPart - t0.QuadPart) * 1e6 / g_freq.QuadPart);
+    }
+    std::sort(us.begin(), us.end());
+    double median = us[us.size() / 2], p90 = us[us.size() * 9 / 10];
+    printf("%-26s median %8.1f us  p90 %8.1f us  max %8.1f us%s\n", what, median, p90, us.back(),
+           median > 1000.0 ? "  (over 1 ms)" : "");
+}
+
+}  // namespace
+
+int main() {
+    QueryPerformanceFrequency(&g_freq);
+    NewStore("bench");
+    SetEnvironmentVariableA("TOKENSIM_PIN", "123456");
+    std::vector<TOKEN_KEY> keys;
+    for (int i = 0; i < 8; ++i) {
+        CKeySpec s;
+        std::string name = "bench" + std::to_string(i);
+        s.name = name.c_str();
+        s.containers = 6;
+        keys.push_back(MakeKey(s));
+    }
+    TOKEN_KEY k = keys[7];
+    TOKEN_KEY list[TOKEN_MAX_KEYS];
+    uint32_t count = 0, status = 0, flags = 0, length = 0, id = 0xEF11;
+    char label[TOKEN_LABEL_BUFFER], name[TOKEN_CONTAINER_NAME_CAP], pin[] = "123456", c0[] = "C0";
+    char webfile[] = "WEBFILE";
+    std::vector<BYTE> cert(TOKEN_CERT_MAX);
+    BYTE page[260] = {};
+    uint16_t n16 = 0, ids[TOKEN_MAX_FILE_IDS];
+    CSP_FileCreate(k, 7, webfile, 0, 260, &id);
+    const int R = 200;
+    Measure("(store lock)", R, [&] { tokensim::CStoreLock lock; });
+    Measure("(index read)", R, [&] {
+        tokensim::CIndex index;
+        tokensim::LoadIndex(index);
+    });
+    Measure("(key read)", R, [&] {
+        tokensim::CKey key;
+        tokensim::LoadKey("bench7", key);
+    });
+    Measure("(key write)", R, [&] {
+        tokensim::CKey key;
+        tokensim::LoadKey("bench7", key);
+        tokensim::SaveKey(key);
+    });
+    Measure("CSP_GetSlotList", R, [&] { CSP_GetSlotList(list, &count); });
+    Measure("CSP_GetSlotStatus", R, [&] { CSP_GetSlotStatus(k, &status); });
+    Measure("CSP_GetUsbKeyLabel", R, [&] { CSP_GetUsbKeyLabel(k, label); });
+    Measure("CSP_ContainerCount", R, [&] { CSP_ContainerCount(k, &count); });
+    Measure("CSP_ContainerInfo", R, [&] { CSP_ContainerInfo(k, 5, &flags, sizeof(name), name); });
+    Measure("CSP_ReadCertByName", R, [&] {
+        length = TOKEN_CERT_MAX;
+        CSP_ReadCertByName(k, c0, 1, &length, cert.data());
+    });
+    Measure("CSP_FileAllID", R, [&] { CSP_FileAllID(k, &n16, ids); });
+    Measure("CSP_FileRead", R, [&] { CSP_FileRead(k, 0xEF11, 0, 260, page); });
+    Measure("CSP_FileWrite", R, [&] { CSP_FileWrite(k, 0xEF11, 0, 260, page); });
+    Measure("CSP_VerifyPassword", R, [&] { CSP_VerifyPassword(k, 1, pin); });
+    Measure("CSP_VerifyPassword(NULL)", R, [&] { CSP_VerifyPassword(k, 1, nullptr); });
+    Measure("CSP_Reset", R, [&] { CSP_Reset(k); });
+    Measure("CSP_SetUsbKeyLabel", R, [&] {
+        CSP_VerifyPassword(k, 1, pin);
+        CSP_SetUsbKeyLabel(k, label);
+    });
+    Measure("CSP_ChangePassword", R, [&] { CSP_ChangePassword(k, 1, pin, pin); });
+    Measure("TokenWindowMarker", R, [&] { TokenWindowMarker(0, 0); });
+    Measure("CSP_AddCertToIE", 20, [&] {
+        length = TOKEN_CERT_MAX;
+        CSP_ReadCertByName(k, c0, 1, &length, cert.data());
+        CSP_AddCertToIE(cert.data(), length, 1, c0);
+    });
+    Measure("Load 8 keys + Unload", 5, [&] {
+        CSP_UnloadIECert();
+        for (TOKEN_KEY key : keys) CSP_LoadCertToIE(key, 3);
+    });
+    CSP_UnloadIECert();
+    return 0;
+}
