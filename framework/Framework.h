@@ -20,7 +20,11 @@ class CDataExchange;
 // BEGIN_MESSAGE_MAP(Class, Base) ... END_MESSAGE_MAP(). The window procedure
 // looks the message up in the class's map, then in its base's, and so on; the
 // first match handles it. A message that no entry handles gets the default
-// processing (the dialog manager for dialogs).
+// processing (the dialog manager for dialogs). A handled message's result
+// goes straight back to its sender, for dialogs too (the framework's window
+// procedure sits in front of the dialog manager; no DWLP_MSGRESULT needed).
+// Dialogs are attached before their first message: WM_NCCREATE and
+// WM_CREATE reach the map.
 
 typedef void (*AFX_MSG_HANDLER)(CWnd* self, WPARAM wParam, LPARAM lParam, LRESULT* result);
 
