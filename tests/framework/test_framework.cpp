@@ -409,11 +409,17 @@ TEST_F(Framework, OnInitDialogResultDecidesTheFocus) {
     }
 }
 
-TEST_F(Framework, HiddenTemplateIsShownAtFirstIdleUnlessTheWindowRefuses) {
-    for (BOOL stayHidden : { FALSE, TRUE }) {
-        SCOPED_TRACE(stayHidden ? "refuses" : "shown");
-        CDlgModal dlg(IDD_FW_HIDDEN);
-        dlg.stayHidden = stayHidden;
+TEST_F(Framework, ModalDialogIsShownUnlessTheWindowRefuses) {
+    struct { const char* name; UINT templateId; BOOL stayHidden; BOOL visible; } cases[] = {
+        { "hidden template: shown at first idle", IDD_FW_HIDDEN, FALSE, TRUE },
+        { "hidden template, window refuses", IDD_FW_HIDDEN, TRUE, FALSE },
+        { "visible template", IDD_FW_TOP, FALSE, TRUE },
+        { "visible template, window refuses", IDD_FW_TOP, TRUE, FALSE },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CDlgModal dlg(c.templateId);
+        dlg.stayHidden = c.stayHidden;
         BOOL visibleAtInit = -1;
         dlg.onInit = [&](CDlgModal* d) {
             visibleAtInit = d->IsWindowVisible();
@@ -421,7 +427,7 @@ TEST_F(Framework, HiddenTemplateIsShownAtFirstIdleUnlessTheWindowRefuses) {
         };
         EXPECT_EQ(IDOK, dlg.DoModal());
         EXPECT_FALSE(visibleAtInit);
-        EXPECT_EQ(!stayHidden, dlg.visibleWhenIdle);
+        EXPECT_EQ(c.visible, dlg.visibleWhenIdle);
     }
 }
 
