@@ -168,7 +168,7 @@ TOKEN_RESULT __stdcall CSP_ImportPfxCert(HWND, TOKEN_KEY key, char* password,
     if (FaultFail(&injected)) return injected;
     if (!password || !pfx || (!pfx->pbData && pfx->cbData != 0)) return TS_E_INVALID_PARAMETER;
     {   // the key must be there before the file is looked at
-        CStoreLock lock;
+        CStoreLock lock(false);
         if (!lock.Ok()) return TS_E_STORE;
         CKey k;
         TOKEN_RESULT r = LoadInsertedKey(key, k);
@@ -220,7 +220,7 @@ TOKEN_RESULT __stdcall CSP_LoadCertToIE(TOKEN_KEY key, uint32_t what) {
     if (what & ~3u) return TS_E_INVALID_PARAMETER;
     CKey k;
     {
-        CStoreLock lock;
+        CStoreLock lock(false);
         if (!lock.Ok()) return TS_E_STORE;
         TOKEN_RESULT r = LoadInsertedKey(key, k);
         if (r != 0) return r;

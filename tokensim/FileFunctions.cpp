@@ -25,7 +25,7 @@ TOKEN_RESULT __stdcall CSP_FileAllID(TOKEN_KEY key, uint16_t* count, uint16_t* i
         *count = static_cast<uint16_t>(TOKEN_MAX_FILE_IDS + 1 + FaultRandom() % 60000);
         return 0;
     }
-    CStoreLock lock;
+    CStoreLock lock(false);
     if (!lock.Ok()) return TS_E_STORE;
     CKey k;
     TOKEN_RESULT r = LoadInsertedKey(key, k);
@@ -82,7 +82,7 @@ TOKEN_RESULT __stdcall CSP_FileRead(TOKEN_KEY key, uint32_t fileId, uint32_t off
         FaultFill(buffer, length < TS_FILE_SIZE_MAX ? length : TS_FILE_SIZE_MAX);
         return 0;
     }
-    CStoreLock lock;
+    CStoreLock lock(false);
     if (!lock.Ok()) return TS_E_STORE;
     CKey k;
     TOKEN_RESULT r = LoadInsertedKey(key, k);

@@ -50,6 +50,10 @@ TOKEN_RESULT tokensim::CheckPassword(CKey& key, const char* password) {
     CStoreLock lock_;                           \
     if (!lock_.Ok()) return TS_E_STORE
 
+#define TS_READ_LOCK()                          \
+    CStoreLock lock_(false);                    \
+    if (!lock_.Ok()) return TS_E_STORE
+
 extern "C" {
 
 TOKEN_RESULT __stdcall CSP_GetSlotList(TOKEN_KEY* keys, uint32_t* count) {
@@ -61,7 +65,7 @@ TOKEN_RESULT __stdcall CSP_GetSlotList(TOKEN_KEY* keys, uint32_t* count) {
         *count = TOKEN_MAX_KEYS + 1 + FaultRandom() % 100000;
         return 0;
     }
-    TS_LOCK();
+    TS_READ_LOCK();
     CIndex index;
     TOKEN_RESULT r = LoadIndex(index);
     if (r != 0) return r;
@@ -83,7 +87,7 @@ TOKEN_RESULT __stdcall CSP_GetSlotStatus(TOKEN_KEY key, uint32_t* status) {
         *status = FaultRandom();
         return 0;
     }
-    TS_LOCK();
+    TS_READ_LOCK();
     CKey k;
     TOKEN_RESULT r = LoadInsertedKey(key, k);
     if (r != 0) return r;
@@ -98,7 +102,7 @@ TOKEN_RESULT __stdcall CSP_GetUsbKeyLabel(TOKEN_KEY key, char* label) {
         FaultFill(label, TOKEN_LABEL_BUFFER);
         return 0;
     }
-    TS_LOCK();
+    TS_READ_LOCK();
     CKey k;
     TOKEN_RESULT r = LoadInsertedKey(key, k);
     if (r != 0) return r;
@@ -125,7 +129,8 @@ TOKEN_RESULT __stdcall CSP_VerifyPassword(TOKEN_KEY key, uint32_t userType, char
     if (userType != TOKEN_USER) return TS_E_INVALID_PARAMETER;
     uint32_t triesLeft = 0;
     {
-        TS_LOCK();
+        CStoreLock lock_(password != nullptr);   // only a given password is checked here
+        if (!lock_.Ok()) return TS_E_STORE;
         CKey k;
         TOKEN_RESULT r = LoadInsertedKey(key, k);
         if (r != 0) return r;
@@ -181,7 +186,7 @@ TOKEN_RESULT __stdcall CSP_ContainerCount(TOKEN_KEY key, uint32_t* count) {
         *count = (FaultRandom() & 1) ? 0xFFFFFFFFu : 7 + FaultRandom() % 1000;
         return 0;
     }
-    TS_LOCK();
+    TS_READ_LOCK();
     CKey k;
     TOKEN_RESULT r = LoadInsertedKey(key, k);
     if (r != 0) return r;
@@ -198,7 +203,7 @@ TOKEN_RESULT __stdcall CSP_ContainerInfo(TOKEN_KEY key, uint32_t index, uint32_t
         FaultFill(name, nameCapacity);
         return 0;
     }
-    TS_LOCK();
+    TS_READ_LOCK();
     CKey k;
     TOKEN_RESULT r = LoadInsertedKey(key, k);
     if (r != 0) return r;
@@ -223,7 +228,7 @@ TOKEN_RESULT __stdcall CSP_ReadCertByName(TOKEN_KEY key, char* containerName, ui
         *length = *length + 1 + FaultRandom() % 0x7FFFFFFF;
         return 0;
     }
-    TS_LOCK();
+    TS_READ_LOCK();
     CKey k;
     TOKEN_RESULT r = LoadInsertedKey(key, k);
     if (r != 0) return r;

@@ -77,7 +77,7 @@ std::string PathOf(const std::string& fileName) {
 }
 
 // Reads a whole file. Returns 0, TS_E_NOT_FOUND when it is absent, else TS_E_STORE.
-TOKEN_RESULT ReadWhole(const std::string& path, std::string& text) {
+TOKEN_RESULT ReadWholeUncached(const std::string& path, std::string& text) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -98,6 +98,44 @@ TOKEN_RESULT ReadWhole(const std::string& path, std::string& text) {
     return r;
 }
 
+// The texts of the files read last, each with the size and write time it was
+// read at. Every write replaces a file by a new one (or a test rewrites it),
+// which changes its write time, so an entry whose file still has the same
+// size and time is the file's current text: reading it again is skipped.
+// Used under the store's lock only.
+struct CCachedText {
+    std::string path;
+    ULONGLONG size = 0;
+    FILETIME written = {};
+    std::string text;
+};
+CCachedText g_cache[12];
+unsigned g_cacheNext = 0;
+
+TOKEN_RESULT ReadWhole(const std::string& path, std::string& text) {
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a))
+        return ReadWholeUncached(path, text);
+    ULONGLONG size = (static_cast<ULONGLONG>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
+    for (CCachedText& c : g_cache) {
+        if (c.path == path && c.size == size && CompareFileTime(&c.written, &a.ftLastWriteTime) == 0) {
+            text = c.text;
+            return 0;
+        }
+    }
+    TOKEN_RESULT r = ReadWholeUncached(path, text);
+    if (r != 0 || text.size() != size) return r;   // changed meanwhile: keep nothing
+    CCachedText* slot = nullptr;
+    for (CCachedText& c : g_cache)
+        if (c.path == path) slot = &c;
+    if (!slot) slot = &g_cache[g_cacheNext++ % (sizeof(g_cache) / sizeof(g_cache[0]))];
+    slot->path = path;
+    slot->size = size;
+    slot->written = a.ftLastWriteTime;
+    slot->text = text;
+    return 0;
+}
+
 // Writes "<path>.new" and renames it over path, so readers see old or new whole.
 TOKEN_RESULT WriteReplacing(const std::string& path, const std::string& text) {
     if (path.empty()) return TS_E_STORE;
@@ -109,12 +147,15 @@ TOKEN_RESULT WriteReplacing(const std::string& path, const std::string& text) {
     BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
               put == text.size();
     CloseHandle(h);
-    if (!ok || !MoveFileExA(temp.c_str(), path.c_str(),
-                            MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileA(temp.c_str());
-        return TS_E_STORE;
+    // A reader may hold the old file open for a moment (shared for deletion);
+    // where the system refuses to replace it meanwhile, try again shortly.
+    for (int attempt = 0; ok; ++attempt) {
+        if (MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+        if (attempt == 50 || GetLastError() != ERROR_ACCESS_DENIED) break;
+        Sleep(2);
     }
-    return 0;
+    DeleteFileA(temp.c_str());
+    return TS_E_STORE;
 }
 
 // Calls fn(fields) for each line after the magic line; stops at "end".
@@ -290,15 +331,31 @@ static HANDLE StoreMutex() {
     return s_mutex;
 }
 
-CStoreLock::CStoreLock() : m_held(false) {
-    HANDLE m = StoreMutex();
-    if (!m) return;
-    DWORD w = WaitForSingleObject(m, 10000);
-    m_held = (w == WAIT_OBJECT_0 || w == WAIT_ABANDONED);
+// This process's lock of the read cache.
+static CRITICAL_SECTION* CacheLock() {
+    struct CLock {
+        CRITICAL_SECTION cs;
+        CLock() { InitializeCriticalSection(&cs); }
+    };
+    static CLock s_lock;
+    return &s_lock.cs;
+}
+
+CStoreLock::CStoreLock(bool write) : m_write(write), m_held(false) {
+    if (write) {
+        HANDLE m = StoreMutex();
+        if (!m) return;
+        DWORD w = WaitForSingleObject(m, 10000);
+        if (w != WAIT_OBJECT_0 && w != WAIT_ABANDONED) return;
+    }
+    EnterCriticalSection(CacheLock());
+    m_held = true;
 }
 
 CStoreLock::~CStoreLock() {
-    if (m_held) ReleaseMutex(StoreMutex());
+    if (!m_held) return;
+    LeaveCriticalSection(CacheLock());
+    if (m_write) ReleaseMutex(StoreMutex());
 }
 
 bool StoreDir(std::string& dir) {
@@ -404,7 +461,15 @@ TOKEN_RESULT LoadInsertedKey(TOKEN_KEY handle, CKey& key) {
     CIndexEntry* e = index.FindId(handle);
     if (!e) return TS_E_INVALID_HANDLE;
     if (!e->inserted) return TS_E_KEY_REMOVED;
-    r = LoadKey(e->name, key);
+    std::string keyName = e->name;
+    r = LoadKey(keyName, key);
+    if (r == TS_E_STORE) {
+        // A reader may see the index just before a key was deleted: look again.
+        if (LoadIndex(index) != 0) return TS_E_STORE;
+        e = index.FindId(handle);
+        if (!e) return TS_E_INVALID_HANDLE;
+        if (!e->inserted) return TS_E_KEY_REMOVED;
+    }
     if (r != 0) return r;
     return key.id == handle ? 0 : TS_E_STORE;
 }

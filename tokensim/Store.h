@@ -60,15 +60,20 @@ struct CIndex {
     CIndexEntry* FindId(uint32_t id);
 };
 
-// Holds the store's mutex while alive; Ok() is false when it could not be taken.
+// A writer holds the store's mutex, which every process shares, while it
+// reads, changes and writes files. A reader needs no mutex: every file is
+// replaced whole by a rename, so it reads an old or a new file, never half
+// of one. Both hold this process's lock of the read cache. Ok() is false
+// when the mutex could not be taken.
 class CStoreLock {
 public:
-    CStoreLock();
+    explicit CStoreLock(bool write = true);
     ~CStoreLock();
     bool Ok() const { return m_held; }
 private:
     CStoreLock(const CStoreLock&) = delete;
     CStoreLock& operator=(const CStoreLock&) = delete;
+    bool m_write;
     bool m_held;
 };
 

@@ -54,6 +54,15 @@ int main() {
     CSP_FileCreate(k, 7, webfile, 0, 260, &id);
     const int R = 200;
     Measure("(store lock)", R, [&] { tokensim::CStoreLock lock; });
+    Measure("(env lookup)", R, [&] {
+        char v[32];
+        GetEnvironmentVariableA("TOKENSIM_FAULTS", v, sizeof(v));
+    });
+    Measure("(lock + index read)", R, [&] {
+        tokensim::CStoreLock lock;
+        tokensim::CIndex index;
+        tokensim::LoadIndex(index);
+    });
     Measure("(index read)", R, [&] {
         tokensim::CIndex index;
         tokensim::LoadIndex(index);
@@ -62,6 +71,22 @@ int main() {
         tokensim::CKey key;
         tokensim::LoadKey("bench7", key);
     });
+    // The file system's own cost of a replacing write, for comparison.
+    std::string dir;
+    tokensim::StoreDir(dir);
+    std::string tmp = dir + "\\probe.new", dst = dir + "\\probe.txt";
+    std::string blob(7000, 'a');
+    Measure("(create+write+close)", R, [&] {
+        HANDLE h = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD put = 0;
+        WriteFile(h, blob.data(), static_cast<DWORD>(blob.size()), &put, nullptr);
+        CloseHandle(h);
+    });
+    Measure("(two renames)", R, [&] {
+        MoveFileExA(tmp.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING);
+        MoveFileExA(dst.c_str(), tmp.c_str(), MOVEFILE_REPLACE_EXISTING);
+    });
+    DeleteFileA(tmp.c_str());
     Measure("(key write)", R, [&] {
         tokensim::CKey key;
         tokensim::LoadKey("bench7", key);
@@ -98,5 +123,13 @@ int main() {
         for (TOKEN_KEY key : keys) CSP_LoadCertToIE(key, 3);
     });
     CSP_UnloadIECert();
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do DeleteFileA((dir + "\\" + fd.cFileName).c_str());
+        while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryA(dir.c_str());
     return 0;
 }
