@@ -113,6 +113,7 @@ CCachedText g_cache[12];
 unsigned g_cacheNext = 0;
 
 TOKEN_RESULT ReadWhole(const std::string& path, std::string& text) {
+    if (path.empty()) return TS_E_STORE;   // no store folder
     WIN32_FILE_ATTRIBUTE_DATA a;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a))
         return ReadWholeUncached(path, text);

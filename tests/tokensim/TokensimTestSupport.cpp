@@ -75,7 +75,8 @@ namespace {
 
 HANDLE InheritableFile(const char* path) {
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, &sa, CREATE_ALWAYS, 0,
+                       nullptr);
 }
 
 }  // namespace

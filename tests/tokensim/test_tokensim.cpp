@@ -598,6 +598,11 @@ TEST_F(TokensimTest, DamagedStoreGivesErrorsNotCrashes) {
     DeleteFileA(keyPath.c_str());   // the index names a key whose file is gone
     WriteBytes(indexPath, goodIndex);
     EXPECT_EQ(TS_E_STORE, CSP_GetUsbKeyLabel(key, label));
+
+    // A store folder that cannot exist (its path is a file) is no empty store.
+    SetEnvironmentVariableA("TOKENSIM_STORE", indexPath.c_str());
+    EXPECT_EQ(TS_E_STORE, CSP_GetSlotList(nullptr, &count));
+    SetEnvironmentVariableA("TOKENSIM_STORE", m_store.c_str());
 }
 
 TEST_F(TokensimTest, WritesLeaveNoTemporaryFiles) {
@@ -723,13 +728,18 @@ TEST_F(TokensimToolTest, ShowPrintsOneFactPerLine) {
     for (char c : DataFile("zhangsan.der")) addCert += static_cast<wchar_t>(c);
     addCert += L"\"";
     ASSERT_EQ(0u, RunTool(addCert.c_str(), &out, &err)) << err;
-    ASSERT_EQ(0u, RunTool(L"add-container k HALF --flags 4", &out, &err)) << err;
+    std::wstring addSigning = L"add-cert k HALF 2 \"";
+    for (char c : DataFile("signing.der")) addSigning += static_cast<wchar_t>(c);
+    addSigning += L"\"";
+    ASSERT_EQ(0u, RunTool(addSigning.c_str(), &out, &err)) << err;
+    ASSERT_EQ(0u, RunTool(L"add-container k HALF --flags 4", &out, &err)) << err;   // flags only
     ASSERT_EQ(0u, RunTool(L"set-webfile k http://bank.example/", &out, &err)) << err;
     ASSERT_EQ(0u, RunTool(L"show k", &out, &err)) << err;
     const char* lines[] = {
         "name k\r\n", "inserted no\r\n", "label 张三的盾\r\n", "status 2\r\n", "tries 5\r\n",
         "locked no\r\n", "containers 2\r\n", "container 0 name CERT1\r\n", "container 0 flags 0x05\r\n",
         "container 0 cert 1 subject 张三\r\n", "container 1 name HALF\r\n", "container 1 flags 0x04\r\n",
+        "container 1 cert 2 subject Quorvel Test Signing\r\n",
         "files 1\r\n", "file 0xef11 name WEBFILE\r\n", "file 0xef11 size 260\r\n",
         "file 0xef11 text http://bank.example/\r\n", "file 0xef11 hex 687474703a2f2f62616e6b",
     };
