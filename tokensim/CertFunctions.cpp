@@ -109,7 +109,7 @@ TOKEN_RESULT OpenPfx(CRYPT_DATA_BLOB* pfx, const char* password, HCERTSTORE* sto
 // is deleted and committed first, since a replacing add keeps the old
 // key-provider property. An equal entry of someone else's is left alone.
 static TOKEN_RESULT AddToOpenStore(HCERTSTORE store, const BYTE* der, uint32_t length,
-                                   uint32_t keySpec, const char* containerName) {
+                                   uint32_t keySpec, const char* containerName, bool* changed) {
     PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, der, length);
     if (!cert) return TS_E_BAD_DATA;
     wchar_t wideName[TS_CONTAINER_NAME_MAX + 1];
@@ -145,6 +145,8 @@ static TOKEN_RESULT AddToOpenStore(HCERTSTORE store, const BYTE* der, uint32_t l
         if (!CertSetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, 0, &info) ||
             !CertAddCertificateContextToStore(store, cert, CERT_STORE_ADD_NEW, nullptr))
             r = TS_E_CERT_STORE;
+        else
+            *changed = true;
     }
     CertFreeCertificateContext(cert);
     return r;
@@ -154,8 +156,9 @@ TOKEN_RESULT tokensim::AddCertToStore(const BYTE* der, uint32_t length, uint32_t
                                       const char* containerName) {
     HCERTSTORE store = OpenMyStore();
     if (!store) return TS_E_CERT_STORE;
-    TOKEN_RESULT r = AddToOpenStore(store, der, length, keySpec, containerName);
-    CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    bool changed = false;
+    TOKEN_RESULT r = AddToOpenStore(store, der, length, keySpec, containerName, &changed);
+    if (changed) CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
     CertCloseStore(store, 0);
     return r;
 }
@@ -229,6 +232,7 @@ TOKEN_RESULT __stdcall CSP_LoadCertToIE(TOKEN_KEY key, uint32_t what) {
     if (!store) return TS_E_CERT_STORE;
     static const uint32_t kCertBit[2] = {TOKEN_CF_SPEC1_CERT, TOKEN_CF_SPEC2_CERT};
     TOKEN_RESULT first = 0;
+    bool changed = false;
     for (const CContainer& c : k.containers) {
         for (uint32_t spec = 1; spec <= 2; ++spec) {
             if (!(what & spec) || !(c.flags & kCertBit[spec - 1]) || c.cert[spec - 1].empty())
@@ -236,11 +240,11 @@ TOKEN_RESULT __stdcall CSP_LoadCertToIE(TOKEN_KEY key, uint32_t what) {
             const std::string& der = c.cert[spec - 1];
             TOKEN_RESULT r = AddToOpenStore(store, reinterpret_cast<const BYTE*>(der.data()),
                                             static_cast<uint32_t>(der.size()), spec,
-                                            c.name.c_str());
+                                            c.name.c_str(), &changed);
             if (first == 0) first = r;
         }
     }
-    CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    if (changed) CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
     CertCloseStore(store, 0);
     return first;
 }
@@ -250,18 +254,14 @@ TOKEN_RESULT __stdcall CSP_UnloadIECert(void) {
     if (FaultFail(&injected)) return injected;
     HCERTSTORE store = OpenMyStore();
     if (!store) return TS_E_CERT_STORE;
-    // Deleting while enumerating does not work on every system: find one,
-    // delete it, commit, and start again.
-    for (int guard = 0; guard < 100000; ++guard) {
-        PCCERT_CONTEXT c = nullptr;
-        while ((c = CertEnumCertificatesInStore(store, c)) != nullptr)
-            if (OurEntry(c)) break;
-        if (!c) break;
-        PCCERT_CONTEXT victim = CertDuplicateCertificateContext(c);
-        CertFreeCertificateContext(c);
-        CertDeleteCertificateFromStore(victim);
-        CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
-    }
+    // Deleting while enumerating does not work on every system: collect our
+    // entries first, then delete them, and commit once.
+    std::vector<PCCERT_CONTEXT> ours;
+    PCCERT_CONTEXT c = nullptr;
+    while ((c = CertEnumCertificatesInStore(store, c)) != nullptr)
+        if (OurEntry(c)) ours.push_back(CertDuplicateCertificateContext(c));
+    for (PCCERT_CONTEXT victim : ours) CertDeleteCertificateFromStore(victim);
+    if (!ours.empty()) CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
     CertCloseStore(store, 0);
     return 0;
 }

@@ -23,6 +23,13 @@ size_t tokensim::BoundedLength(const char* text, size_t limit) {
     return n;
 }
 
+// A right password on a key whose user is verified with every try left.
+static bool PasswordChangesNothing(const CKey& key, const char* password) {
+    size_t n = BoundedLength(password, TOKEN_PIN_MAX);
+    return key.verified && key.tries == key.maxTries && n == key.pin.size() &&
+           memcmp(password, key.pin.data(), n) == 0;
+}
+
 TOKEN_RESULT tokensim::CheckPassword(CKey& key, const char* password) {
     if (key.tries == 0) return TOKEN_PIN_LOCKED;
     size_t n = BoundedLength(password, TOKEN_PIN_MAX);
@@ -129,14 +136,19 @@ TOKEN_RESULT __stdcall CSP_VerifyPassword(TOKEN_KEY key, uint32_t userType, char
     if (userType != TOKEN_USER) return TS_E_INVALID_PARAMETER;
     uint32_t triesLeft = 0;
     {
-        CStoreLock lock_(password != nullptr);   // only a given password is checked here
-        if (!lock_.Ok()) return TS_E_STORE;
+        TS_READ_LOCK();
         CKey k;
         TOKEN_RESULT r = LoadInsertedKey(key, k);
         if (r != 0) return r;
         if (k.tries == 0) return TOKEN_PIN_LOCKED;
-        if (password) return CheckPassword(k, password);
+        if (password && PasswordChangesNothing(k, password)) return 0;
         triesLeft = k.tries;
+    }
+    if (password) {
+        TS_LOCK();
+        CKey k;
+        TOKEN_RESULT r = LoadInsertedKey(key, k);
+        return r != 0 ? r : CheckPassword(k, password);
     }
     // The prompt runs without the lock: other processes go on meanwhile.
     char typed[TOKEN_PIN_MAX + 1];
@@ -170,6 +182,12 @@ TOKEN_RESULT __stdcall CSP_ChangePassword(TOKEN_KEY key, uint32_t userType, char
 
 TOKEN_RESULT __stdcall CSP_Reset(TOKEN_KEY key) {
     TS_FAULT_POINT();
+    {
+        TS_READ_LOCK();
+        CKey k;
+        TOKEN_RESULT r = LoadInsertedKey(key, k);
+        if (r != 0 || !k.verified) return r;
+    }
     TS_LOCK();
     CKey k;
     TOKEN_RESULT r = LoadInsertedKey(key, k);
