@@ -128,7 +128,15 @@ int main() {
         MoveFileExA(tmp.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING);
         MoveFileExA(dst.c_str(), tmp.c_str(), MOVEFILE_REPLACE_EXISTING);
     });
+    Measure("(replacing write)", R, [&] {
+        HANDLE h = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD put = 0;
+        WriteFile(h, blob.data(), static_cast<DWORD>(blob.size()), &put, nullptr);
+        CloseHandle(h);
+        MoveFileExA(tmp.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING);
+    });
     DeleteFileA(tmp.c_str());
+    DeleteFileA(dst.c_str());
     Measure("(key write)", R, [&] {
         tokensim::CKey key;
         tokensim::LoadKey("bench7", key);
