@@ -1,6 +1,7 @@
 // Exports of the stand-in: keys, labels, passwords and containers, and the
-// ordinal-1 window marker. Every call takes the store's lock, loads what it
-// needs and, when it changes something, saves the key whole.
+// ordinal-1 window marker. A call that only reads loads what it needs under
+// the read lock; a call that changes a key takes the store's mutex, loads the
+// key again and saves it whole.
 #include "tokensim/Library.h"
 
 #include <string.h>
