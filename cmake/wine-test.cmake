@@ -1,7 +1,6 @@
 # Tests run under Wine on a prefix inside the build folder (never ~/.wine).
 set(QRVL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(QRVL_LOCPATH ${CMAKE_BINARY_DIR}/locale)
-set(QRVL_WINE wine)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh

@@ -3,7 +3,7 @@
 # Wine prefix for one build folder. Everything it starts, qrvl_cleanup stops.
 
 QRVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-QRVL_PACKAGES=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
+QRVL_PACKAGES=(debootstrap arch-test cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
                wine wine64 xvfb xauth locales xdotool x11-utils imagemagick fonts-wqy-microhei
                openssl python3 python3-pil)
 QRVL_XVFB_PID=""
@@ -84,8 +84,30 @@ qrvl_wine() {
   env LOCPATH="$QRVL_LOCPATH" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 wine "$@"
 }
 
+# qrvl_i386_prefix BUILD_DIR: the i386 root made and entered, and a 32-bit
+# prefix with one persistent wineserver in it. Says why when it cannot.
+QRVL_I386_STARTED=""
+qrvl_i386_prefix() {
+  local build=$1 i386="$QRVL_ROOT/scripts/i386-wine.sh"
+  case $build in "$QRVL_ROOT"/*) ;; *)
+    echo "error: the i686 suite needs its build folder inside the repository ($build is not)" >&2; return 1 ;;
+  esac
+  "$i386" setup || return 1
+  "$i386" start || return 1
+  QRVL_I386_STARTED="$build/wineprefix"
+  export WINEPREFIX="$build/wineprefix"
+  mkdir -p "$WINEPREFIX"
+  "$i386" exec wineserver -p
+  "$i386" exec wine wineboot </dev/null >/dev/null 2>&1
+  "$i386" exec wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  [ -f "$WINEPREFIX/system.reg" ] || { echo "error: 32-bit wineboot did not create $WINEPREFIX" >&2; return 1; }
+}
+
 qrvl_cleanup() {
   local p
+  if [ -n "$QRVL_I386_STARTED" ]; then
+    WINEPREFIX="$QRVL_I386_STARTED" "$QRVL_ROOT/scripts/i386-wine.sh" stop || true
+  fi
   for p in "${QRVL_PREFIXES[@]}"; do
     WINEPREFIX="$p" wineserver -k 2>/dev/null || true
     WINEPREFIX="$p" wineserver -w 2>/dev/null || true
