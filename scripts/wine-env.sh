@@ -74,7 +74,7 @@ qrvl_prefix() {
   mkdir -p "$WINEPREFIX"
   wineserver -p
   qrvl_wine wineboot </dev/null >/dev/null 2>&1
-  [ -f "$WINEPREFIX/system.reg" ] || qrvl_die "wineboot did not create the prefix $WINEPREFIX"
+  [ -d "$WINEPREFIX/drive_c/windows" ] || qrvl_die "wineboot did not create the prefix $WINEPREFIX"
   # Unmanaged windows: message boxes close at once without a window manager.
   qrvl_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
 }
@@ -100,7 +100,7 @@ qrvl_i386_prefix() {
   "$i386" exec wineserver -p
   "$i386" exec wine wineboot </dev/null >/dev/null 2>&1
   "$i386" exec wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
-  [ -f "$WINEPREFIX/system.reg" ] || { echo "error: 32-bit wineboot did not create $WINEPREFIX" >&2; return 1; }
+  [ -d "$WINEPREFIX/drive_c/windows" ] || { echo "error: 32-bit wineboot did not create $WINEPREFIX" >&2; return 1; }
 }
 
 qrvl_cleanup() {
