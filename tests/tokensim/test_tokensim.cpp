@@ -180,6 +180,7 @@ TEST_F(TokensimTest, ChangePasswordChecksTheOldAndTheNewLength) {
 struct CPromptAnswer {
     const char* typed;   // nullptr: press Cancel
     HWND dialog = nullptr, owner = nullptr;
+    bool ownerEnabled = true;
     std::string title, tries;
 };
 CPromptAnswer* g_answer = nullptr;
@@ -192,6 +193,7 @@ void CALLBACK AnswerPrompt(HWND, UINT, UINT_PTR id, DWORD) {
     char text[128];
     g_answer->dialog = dlg;
     g_answer->owner = GetWindow(dlg, GW_OWNER);
+    g_answer->ownerEnabled = g_answer->owner && IsWindowEnabled(g_answer->owner);
     GetWindowTextA(dlg, text, sizeof(text));
     g_answer->title = text;
     GetDlgItemTextA(dlg, 101, text, sizeof(text));
@@ -223,6 +225,8 @@ TEST_F(TokensimTest, PromptIsOwnedByTheActiveWindowAndShowsTheTriesLeft) {
         EXPECT_EQ(c.expected, CSP_VerifyPassword(key, TOKEN_USER, nullptr));
         ASSERT_NE(nullptr, answer.dialog);
         EXPECT_EQ(owner, answer.owner);
+        EXPECT_FALSE(answer.ownerEnabled);   // modal: the owner waits
+        EXPECT_TRUE(IsWindowEnabled(owner));
         EXPECT_EQ("USBKEY用户密码", answer.title);
         EXPECT_EQ(c.triesText, answer.tries);
         EXPECT_FALSE(IsWindow(answer.dialog));
