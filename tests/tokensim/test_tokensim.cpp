@@ -754,6 +754,39 @@ TEST_F(TokensimToolTest, ShowPrintsOneFactPerLine) {
     EXPECT_NE(std::string::npos, out.find("file 0xef11 text \r\n")) << out;
 }
 
+// Readers take no cross-process lock: while another process rewrites the
+// key again and again, every read sees one whole version of it.
+DWORD WINAPI RewriteLabels(LPVOID done) {
+    for (int i = 0; i < 8; ++i)
+        RunTool(i % 2 ? L"set k --label AAAA --status 4" : L"set k --label BBBBBB --status 2");
+    InterlockedExchange(static_cast<LONG*>(done), 1);
+    return 0;
+}
+
+TEST_F(TokensimToolTest, ReadsWhileAnotherProcessWritesSeeWholeKeys) {
+    TOKEN_KEY key = Key("k", 6);
+    LONG done = 0;
+    HANDLE writer = CreateThread(nullptr, 0, RewriteLabels, &done, 0, nullptr);
+    ASSERT_NE(nullptr, writer);
+    int reads = 0, bad = 0;
+    while (!InterlockedCompareExchange(&done, 0, 0)) {
+        char label[TOKEN_LABEL_BUFFER] = {};
+        uint32_t status = 0, count = 0;
+        TOKEN_RESULT a = CSP_GetUsbKeyLabel(key, label);
+        TOKEN_RESULT b = CSP_GetSlotStatus(key, &status);
+        TOKEN_RESULT c = CSP_ContainerCount(key, &count);
+        std::string l = label;
+        if (a || b || c || count != 6 || (l != "label" && l != "AAAA" && l != "BBBBBB") ||
+            (status != 2 && status != 4))
+            ++bad;
+        ++reads;
+    }
+    WaitForSingleObject(writer, INFINITE);
+    CloseHandle(writer);
+    EXPECT_EQ(0, bad) << "of " << reads << " reads";
+    EXPECT_GT(reads, 50);
+}
+
 TEST_F(TokensimToolTest, BadArgumentsGiveOneLineOnStderrAndNonZero) {
     std::string out, err;
     ASSERT_EQ(0u, RunTool(L"create k", &out, &err)) << err;
