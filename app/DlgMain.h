@@ -22,6 +22,9 @@
 #define WM_QRVL_TRAY      (WM_USER + 4)   // tray icon callback; lParam: mouse message
 #define WM_QRVL_NOTIFY    (WM_USER + 5)   // wParam: notification index 0..20
 
+// The shell's "TaskbarCreated" message (app/Tray.cpp): the tray icon is added again.
+extern const UINT g_msgTaskbarCreated;
+
 class CDlgMain : public CCspBaseDialog {
 public:
     explicit CDlgMain(CWnd* parent = nullptr);
