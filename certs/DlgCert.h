@@ -3,6 +3,14 @@
 #include "pages/CspBaseDialog.h"
 #include "token/token.h"
 
+// The whole PKCS #12 file in memory: length, then the bytes (the crypto
+// API's data blob).
+typedef CRYPT_DATA_BLOB PfxBlob;
+
+// Reads the whole file at path into blob (released by the caller with free).
+// Tells the user in a warning box owned by owner when it cannot.
+BOOL ReadFileToBlob(HWND owner, const char* path, PfxBlob* blob);
+
 class CDlgCert : public CCspBaseDialog {
 public:
     explicit CDlgCert(CWnd* parent = nullptr);
