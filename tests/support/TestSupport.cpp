@@ -2,6 +2,12 @@
 #include "framework/Framework.h"
 #include <cstring>
 
+// The tool registers the common controls at start; so do the test programs.
+static const bool s_commonControls = [] {
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_TREEVIEW_CLASSES};
+    return InitCommonControlsEx(&icc) != FALSE;
+}();
+
 void PumpMessages(DWORD ms) {
     DWORD start = GetTickCount();
     do {
@@ -93,4 +99,55 @@ void MsgBoxCatcher::OnActivate(HWND box) {
     b.answer = answer;
     boxes.push_back(b);
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), (LPARAM)GetDlgItem(box, answer));
+}
+
+TestHost::TestHost() : hwnd(nullptr), wnd(new CWnd) {
+    static ATOM atom = [] {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = TestHost::Proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "QrvlTestHost";
+        wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+        return RegisterClassA(&wc);
+    }();
+    (void)atom;
+    hwnd = CreateWindowExA(0, "QrvlTestHost", "host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, 600,
+                           500, nullptr, nullptr, GetModuleHandleA(nullptr), this);
+    wnd->Attach(hwnd);
+}
+
+TestHost::~TestHost() {
+    wnd->Detach();
+    delete wnd;
+    DestroyWindow(hwnd);
+}
+
+int TestHost::Count(UINT message, WPARAM wParam) const {
+    int n = 0;
+    for (const auto& m : received)
+        if (m.message == message && m.wParam == wParam) ++n;
+    return n;
+}
+
+int TestHost::Count(UINT message) const {
+    int n = 0;
+    for (const auto& m : received)
+        if (m.message == message) ++n;
+    return n;
+}
+
+LRESULT CALLBACK TestHost::Proc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE)
+        SetWindowLongPtrA(h, GWLP_USERDATA, (LONG_PTR)((CREATESTRUCTA*)lParam)->lpCreateParams);
+    auto* self = (TestHost*)GetWindowLongPtrA(h, GWLP_USERDATA);
+    if (self && (message == WM_COMMAND || message == WM_KEYDOWN || message == WM_KEYUP ||
+                 (message >= WM_USER && message < 0x8000))) {
+        MSG m = {};
+        m.hwnd = h;
+        m.message = message;
+        m.wParam = wParam;
+        m.lParam = lParam;
+        self->received.push_back(m);
+    }
+    return DefWindowProcA(h, message, wParam, lParam);
 }

@@ -47,3 +47,21 @@ private:
     std::deque<int> m_answers;
     MsgBoxCatcher* m_prev;
 };
+
+class CWnd;
+
+// A plain top-level window standing in for the main window: pages are made
+// as its children, and it records the messages that reach it (posted Esc
+// keys, refresh commands, WM_USER messages).
+class TestHost {
+public:
+    TestHost();
+    ~TestHost();
+    HWND hwnd;
+    CWnd* wnd;                     // a framework object for it (parent and owner pointers)
+    std::vector<MSG> received;     // message, wParam, lParam of each message after creation
+    int Count(UINT message, WPARAM wParam) const;
+    int Count(UINT message) const;
+private:
+    static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
+};
