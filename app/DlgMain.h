@@ -32,6 +32,7 @@ public:
 
     // app/DlgMain.cpp
     void ShowMainWindow(int showCmd, BOOL allow);
+    void ShowSelectedPage();   // shows the page of the selected tab, hides the others
 
     // app/Tray.cpp
     void AddTrayIcon(BOOL add);

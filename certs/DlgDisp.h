@@ -16,5 +16,18 @@ public:
 protected:
     void DoDataExchange(CDataExchange* dx) override;
     BOOL OnInitDialog() override;
+
+    // The selected certificate into SelectedCertBuffer: its container name
+    // (room for 100 bytes), key specification and length.
+    BOOL ReadSelectedCert(char* containerName, uint32_t* keySpec, uint32_t* length);
+    void ViewCertificate();
+    void OnBtnView();
+    void OnBtnRegister();
+    void OnBtnDelete();
+    void OnDblclkTree(NMHDR* header, LRESULT* result);
+    void OnSelchangedTree(NMHDR* header, LRESULT* result);
+
+    void AddCertificateItem(HTREEITEM root, int slot, uint32_t keySpec, BYTE* certBuffer, char* text);
+    void SetRootButtonState();   // view and register off, delete off and reading "删除证书"
     DECLARE_MESSAGE_MAP()
 };

@@ -38,11 +38,7 @@ void CDlgMain::OnRefresh() {
     m_pageImport.m_hKey = m_hKey;
     m_pageLabel.m_hKey = m_hKey;
 
-    int tab = m_tab.GetCurSel();
-    m_pageCerts.ShowWindow(tab == 0 ? SW_SHOW : SW_HIDE);
-    m_pagePassword.ShowWindow(tab == 1 ? SW_SHOW : SW_HIDE);
-    m_pageImport.ShowWindow(tab == 2 ? SW_SHOW : SW_HIDE);
-    m_pageLabel.ShowWindow(tab == 3 ? SW_SHOW : SW_HIDE);
+    ShowSelectedPage();
 
     m_pageCerts.RefreshTree();
     ::EnableWindow(m_pageCerts.GetDlgItem(IDC_BTN_VIEW), FALSE);
