@@ -89,6 +89,10 @@ TOKEN_RESULT __stdcall CSP_GetSlotList(TOKEN_KEY* keys, uint32_t* count) {
     if (!count) return kError;
     uint32_t n = g_fake.slotCountOverride != 0xFFFFFFFFu ? g_fake.slotCountOverride
                                                          : (uint32_t)g_fake.keys.size();
+    if (!g_fake.slotCountSequence.empty()) {
+        n = g_fake.slotCountSequence.front();
+        g_fake.slotCountSequence.erase(g_fake.slotCountSequence.begin());
+    }
     *count = n;
     if (keys)
         for (uint32_t i = 0; i < n && i < TOKEN_MAX_KEYS && i < g_fake.keys.size(); ++i)

@@ -38,6 +38,9 @@ struct FakeToken {
     // changes nothing and writes no out-values.
     std::map<std::string, TOKEN_RESULT> fail;
     uint32_t slotCountOverride = 0xFFFFFFFFu;   // reported count instead of keys.size()
+    // Counts reported by the next CSP_GetSlotList calls, one each, before
+    // the override and keys.size() apply again (a key that comes and goes).
+    std::vector<uint32_t> slotCountSequence;
     TOKEN_RESULT verifyResult = 0;        // CSP_VerifyPassword with a null password
     uint32_t marker = 0x5152564Cu;
     std::vector<TOKEN_KEY> loadedToIE;    // keys passed to CSP_LoadCertToIE since the last unload

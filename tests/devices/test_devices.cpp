@@ -1,0 +1,551 @@
+// The key list, insertion and removal, and the USB registry clean-up, on the
+// real main window (template 102) with the token library's test double.
+#include "app/DlgMain.h"
+#include "devices/DeviceChange.h"
+#include "devices/KeyList.h"
+#include "devices/UsbCleanup.h"
+#include "pages/DlgChgLabel.h"
+#include "res/resource.h"
+#include "tests/fake/FakeToken.h"
+#include "tests/support/ShellLog.h"
+#include "tests/support/TestSupport.h"
+#include <gtest/gtest.h>
+#include <dbt.h>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+const TOKEN_KEY kKeyA = 0x2001, kKeyB = 0x2002;
+
+// ---------------------------------------------------------------------------
+// Device setup seam: devices made to order.
+
+struct FakeDevice {
+    bool statusReadable = true;
+    ULONG status = 0;
+    ULONG problem = 0;
+    bool hidden = false;              // DN_NO_SHOW_IN_DM
+    std::string hardwareIds;          // as a list: strings separated by '\0', "" = unreadable
+    std::string description;          // "" = unreadable
+    bool rawIds = false;              // hardwareIds exactly as given, without the list's end
+};
+std::vector<FakeDevice> g_devices;
+int g_setsTaken = 0;
+
+HDEVINFO WINAPI FakeGetClassDevs(const GUID*, PCSTR, HWND, DWORD flags) {
+    ++g_setsTaken;
+    EXPECT_EQ((DWORD)DIGCF_ALLCLASSES, flags);
+    return (HDEVINFO)(INT_PTR)0x5E7;
+}
+BOOL WINAPI FakeDestroy(HDEVINFO) { return TRUE; }
+BOOL WINAPI FakeImageList(PSP_CLASSIMAGELIST_DATA) { return TRUE; }
+BOOL WINAPI FakeImageIndex(PSP_CLASSIMAGELIST_DATA, const GUID*, PINT index) {
+    *index = 0;
+    return TRUE;
+}
+BOOL WINAPI FakeEnum(HDEVINFO, DWORD index, PSP_DEVINFO_DATA data) {
+    if (index >= g_devices.size()) return FALSE;
+    data->DevInst = index;
+    return TRUE;
+}
+BOOL WINAPI FakeProperty(HDEVINFO, PSP_DEVINFO_DATA data, DWORD property, PDWORD, PBYTE buffer, DWORD size, PDWORD) {
+    const FakeDevice& d = g_devices[data->DevInst];
+    std::string value;
+    if (property == SPDRP_HARDWAREID && !d.hardwareIds.empty())
+        value = d.rawIds ? d.hardwareIds : d.hardwareIds + std::string("\0", 1);
+    else if (property == SPDRP_DEVICEDESC && !d.description.empty())
+        value = d.description + std::string("\0", 1);
+    else
+        return FALSE;
+    if (value.size() > size) return FALSE;
+    memcpy(buffer, value.data(), value.size());
+    return TRUE;
+}
+CONFIGRET WINAPI FakeStatus(PULONG status, PULONG problem, DEVINST inst, ULONG) {
+    const FakeDevice& d = g_devices[inst];
+    if (!d.statusReadable) return CR_NO_SUCH_DEVNODE;
+    *status = d.status | (d.hidden ? DN_NO_SHOW_IN_DM : 0);
+    *problem = d.problem;
+    return CR_SUCCESS;
+}
+const DeviceSetupApi kFakeApi = {FakeGetClassDevs, FakeDestroy, FakeImageList, FakeImageIndex,
+                                 FakeEnum, FakeProperty, FakeStatus};
+
+// ---------------------------------------------------------------------------
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_fake.Reset();
+        g_deviceSettleMs = 0;
+        g_slotCount = 0;
+        g_devices.clear();
+        g_setsTaken = 0;
+        g_deviceSetupApi = kFakeApi;
+    }
+    void TearDown() override {
+        dlg.reset();
+        g_deviceSetupApi = kSystemDeviceSetupApi;
+        PumpMessages();
+    }
+    void Open() {
+        dlg.reset(new CDlgMain);
+        ASSERT_TRUE(dlg->Create(IDD_MAIN, nullptr));
+    }
+    // The notification indexes posted to the main window so far, in order.
+    std::vector<int> Balloons() {
+        std::vector<int> indexes;
+        MSG msg;
+        while (PeekMessageA(&msg, dlg->m_hWnd, WM_QRVL_NOTIFY, WM_QRVL_NOTIFY, PM_REMOVE))
+            indexes.push_back((int)msg.wParam);
+        return indexes;
+    }
+    LRESULT DeviceChange(WPARAM type) { return SendMessageA(dlg->m_hWnd, WM_DEVICECHANGE, type, 0); }
+    std::vector<std::string> ComboItems() {
+        std::vector<std::string> items;
+        HWND combo = dlg->GetDlgItem(IDC_KEYLIST);
+        int n = (int)SendMessageA(combo, CB_GETCOUNT, 0, 0);
+        for (int i = 0; i < n; ++i) {
+            char text[128] = {};
+            SendMessageA(combo, CB_GETLBTEXT, i, (LPARAM)text);
+            items.push_back(text);
+        }
+        return items;
+    }
+    std::vector<TOKEN_KEY> PageKeys() {
+        return {dlg->m_pageCerts.m_hKey, dlg->m_pagePassword.m_hKey, dlg->m_pageImport.m_hKey,
+                dlg->m_pageLabel.m_hKey};
+    }
+    bool PagesEnabled() {
+        bool all = true, none = true;
+        for (HWND h : {dlg->m_pageCerts.GetDlgItem(IDC_CERTTREE), dlg->m_pagePassword.GetDlgItem(IDC_EDIT_OLDPWD),
+                       dlg->m_pageImport.GetDlgItem(IDC_BTN_IMPORT), dlg->m_pageLabel.GetDlgItem(IDC_EDIT_LABEL)}) {
+            bool on = IsWindowEnabled(h) != FALSE;
+            all = all && on;
+            none = none && !on;
+        }
+        EXPECT_TRUE(all || none) << "pages disagree";
+        return all;
+    }
+    static bool Shown(CWnd& page) { return (page.GetStyle() & WS_VISIBLE) != 0; }
+    static std::string ItemText(CTreeCtrl& tree, HTREEITEM item) {
+        char text[256] = {};
+        TVITEMA tv = {};
+        tv.mask = TVIF_TEXT;
+        tv.hItem = item;
+        tv.pszText = text;
+        tv.cchTextMax = sizeof text;
+        if (!item || !SendMessageA(tree.m_hWnd, TVM_GETITEMA, 0, (LPARAM)&tv)) return "<none>";
+        return text;
+    }
+    std::unique_ptr<CDlgMain> dlg;
+};
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+TEST_F(MainWindow, StartWithNoKeyDisablesPagesAndDoesNothingElse) {
+    Open();
+    EXPECT_FALSE(PagesEnabled());
+    EXPECT_EQ(1, g_fake.Count("CSP_GetSlotList"));
+    EXPECT_EQ(g_fake.Count("CSP_GetSlotList") + g_fake.Count("TokenWindowMarker"), (int)g_fake.calls.size());
+    EXPECT_TRUE(ComboItems().empty());
+    EXPECT_TRUE(Balloons().empty());
+    EXPECT_EQ(0, g_setsTaken);   // no refresh, so no clean-up
+    EXPECT_EQ(0u, dlg->m_hKey);
+}
+
+TEST_F(MainWindow, StartWithOneKeyLoadsItsCertificatesAndListsIt) {
+    g_fake.AddKey(kKeyA, "KEY-A");
+    Open();
+    EXPECT_EQ(std::vector<int>{19}, Balloons());   // no insertion balloon at start-up
+    EXPECT_EQ(std::vector<TOKEN_KEY>{kKeyA}, g_fake.loadedToIE);
+    EXPECT_EQ(std::vector<std::string>{"KEY-A"}, ComboItems());
+    EXPECT_EQ(kKeyA, dlg->m_hKey);
+    EXPECT_EQ(std::vector<TOKEN_KEY>(4, kKeyA), PageKeys());
+    EXPECT_TRUE(PagesEnabled());
+    EXPECT_EQ(1u, dlg->m_lastKeyCount);
+}
+
+// ---------------------------------------------------------------------------
+// Insertion and removal
+
+TEST_F(MainWindow, InsertionShowsBalloonsRegistersOpensTheAddressAndLists) {
+    InstallShellLogger();
+    ClearShellLog();
+    Open();
+    FakeKey& key = g_fake.AddKey(kKeyA, "KEY-A");
+    std::vector<BYTE> file(WEBFILE_SIZE, 0);
+    memcpy(file.data(), "https://ebank.example/login", 27);
+    key.files[WEBFILE_ID] = file;
+    EXPECT_EQ(TRUE, DeviceChange(DBT_DEVNODES_CHANGED));
+    EXPECT_EQ((std::vector<int>{10, 19}), Balloons());
+    EXPECT_EQ(std::vector<TOKEN_KEY>{kKeyA}, g_fake.loadedToIE);
+    EXPECT_EQ(std::vector<std::string>{"KEY-A"}, ComboItems());
+    EXPECT_EQ(kKeyA, dlg->m_hKey);
+    auto opened = WaitShellLog(1);
+    ASSERT_EQ(1u, opened.size());
+    EXPECT_EQ("https://ebank.example/login", opened[0]);
+}
+
+TEST_F(MainWindow, RemovalOfTheOnlyKey) {
+    g_fake.AddKey(kKeyA, "KEY-A");
+    Open();
+    Balloons();
+    g_fake.keys.clear();
+    g_fake.calls.clear();
+    DeviceChange(DBT_DEVNODES_CHANGED);
+    EXPECT_EQ(std::vector<int>{11}, Balloons());
+    EXPECT_TRUE(g_fake.Called("CSP_UnloadIECert"));
+    EXPECT_TRUE(g_fake.loadedToIE.empty());
+    EXPECT_FALSE(g_fake.Called("CSP_FileAllID"));
+    EXPECT_TRUE(ComboItems().empty());
+    EXPECT_EQ(1, g_setsTaken);   // the refresh found no key: clean-up
+    EXPECT_FALSE(PagesEnabled());
+    EXPECT_EQ(0u, dlg->m_hKey);
+}
+
+TEST_F(MainWindow, RemovalOfOneOfTwoKeys) {
+    g_fake.AddKey(kKeyA, "KEY-A");
+    g_fake.AddKey(kKeyB, "KEY-B");
+    Open();
+    Balloons();
+    g_fake.keys.erase(g_fake.keys.begin());
+    DeviceChange(DBT_DEVNODES_CHANGED);
+    EXPECT_EQ((std::vector<int>{11, 19}), Balloons());
+    EXPECT_EQ(std::vector<TOKEN_KEY>{kKeyB}, g_fake.loadedToIE);
+    EXPECT_EQ(std::vector<std::string>{"KEY-B"}, ComboItems());
+}
+
+TEST_F(MainWindow, ChangeUndoneDuringThePauseCountsAsRemoval) {
+    g_fake.AddKey(kKeyA, "KEY-A");
+    Open();
+    Balloons();
+    g_fake.calls.clear();
+    g_fake.slotCountSequence = {2};   // a second key seen, gone again after the pause
+    DeviceChange(DBT_DEVNODES_CHANGED);
+    EXPECT_EQ((std::vector<int>{11, 19}), Balloons());
+    EXPECT_EQ(std::vector<TOKEN_KEY>{kKeyA}, g_fake.loadedToIE);
+    EXPECT_FALSE(g_fake.Called("CSP_FileAllID"));
+    EXPECT_EQ(std::vector<std::string>{"KEY-A"}, ComboItems());
+}
+
+TEST_F(MainWindow, ArrivalAndRemoveCompleteEventsAreIgnored) {
+    Open();
+    g_fake.AddKey(kKeyA, "KEY-A");
+    g_fake.calls.clear();
+    for (WPARAM type : {(WPARAM)DBT_DEVICEARRIVAL, (WPARAM)DBT_DEVICEREMOVECOMPLETE})
+        EXPECT_EQ(TRUE, DeviceChange(type));
+    EXPECT_TRUE(g_fake.calls.empty());
+    EXPECT_FALSE(PagesEnabled());
+    EXPECT_EQ(0u, dlg->m_lastKeyCount);
+}
+
+TEST_F(MainWindow, UnchangedCountOnlyReappliesPageStates) {
+    g_fake.AddKey(kKeyA, "KEY-A");
+    Open();
+    Balloons();
+    dlg->m_pageLabel.EnableControls(FALSE);
+    g_fake.calls.clear();
+    DeviceChange(DBT_DEVNODES_CHANGED);
+    EXPECT_EQ(std::vector<std::string>{"CSP_GetSlotList"}, g_fake.Names());
+    EXPECT_TRUE(PagesEnabled());
+    EXPECT_TRUE(Balloons().empty());
+}
+
+TEST_F(MainWindow, KeyWhoseStatusCannotBeReadGetsNoCertificatesLoaded) {
+    g_fake.AddKey(kKeyA, "KEY-A").fail["CSP_GetSlotStatus"] = 0xE0000003;
+    g_fake.AddKey(kKeyB, "KEY-B", 1);   // not initialised: nothing to load either
+    Open();
+    EXPECT_TRUE(g_fake.loadedToIE.empty());
+}
+
+TEST_F(MainWindow, OnlyTerminatedWebAddressesAreOpened) {
+    InstallShellLogger();
+    ClearShellLog();
+    Open();
+    const std::string contents[] = {
+        "file:///C:/windows/notepad.exe", "C:\\windows\\notepad.exe", "javascript:alert(1)",
+        "notepad", "", std::string(WEBFILE_SIZE, 'h'),   // no terminating zero in 260 bytes
+        "HTTPS://EBANK.EXAMPLE/",                      // last: the one that opens
+    };
+    for (const std::string& content : contents) {
+        g_fake.keys.clear();
+        DeviceChange(DBT_DEVNODES_CHANGED);   // removal first
+        FakeKey& key = g_fake.AddKey(kKeyA, "KEY-A");
+        std::vector<BYTE> file(WEBFILE_SIZE, 0);
+        memcpy(file.data(), content.data(), content.size() < WEBFILE_SIZE ? content.size() : WEBFILE_SIZE);
+        key.files[WEBFILE_ID] = file;
+        DeviceChange(DBT_DEVNODES_CHANGED);
+    }
+    auto opened = WaitShellLog(1);
+    Sleep(1000);
+    opened = WaitShellLog(2, 500);
+    EXPECT_EQ(std::vector<std::string>{"HTTPS://EBANK.EXAMPLE/"}, opened);
+}
+
+TEST_F(MainWindow, ReadWebFileTable) {
+    FakeKey& key = g_fake.AddKey(kKeyA, "KEY-A");
+    char text[WEBFILE_SIZE] = {};
+    uint32_t length = 99;
+    EXPECT_EQ(1, ReadWebFile(kKeyA, text, &length));   // no file: pop-up off
+    EXPECT_EQ(0u, length);
+    key.files[WEBFILE_ID] = std::vector<BYTE>(WEBFILE_SIZE, 0);
+    memcpy(key.files[WEBFILE_ID].data(), "http://a.example/", 17);
+    EXPECT_EQ(1, ReadWebFile(kKeyA, text, &length));
+    EXPECT_EQ(17u, length);
+    EXPECT_STREQ("http://a.example/", text);
+    key.fail["CSP_FileRead"] = 0xE0000004;
+    EXPECT_EQ(0, ReadWebFile(kKeyA, text, &length));
+    key.fail["CSP_FileAllID"] = 0xE0000005;
+    EXPECT_EQ(0, ReadWebFile(kKeyA, text, &length));
+    // Sixty other files listed first: the file is beyond the fifty ids that fit.
+    key.fail.clear();
+    for (uint16_t id = 1; id <= 60; ++id) key.files[id] = std::vector<BYTE>(4, 0);
+    memset(text, 0, sizeof text);
+    EXPECT_EQ(1, ReadWebFile(kKeyA, text, &length));
+    EXPECT_EQ(0u, length);
+}
+
+// ---------------------------------------------------------------------------
+// Key list and selection
+
+TEST_F(MainWindow, TwoKeysAreListedInLibraryOrderAndTheFirstIsCurrent) {
+    g_fake.AddKey(kKeyA, "KEY-A");
+    g_fake.AddKey(kKeyB, "KEY-B");
+    Open();
+    EXPECT_EQ((std::vector<std::string>{"KEY-A", "KEY-B"}), ComboItems());
+    EXPECT_EQ(0, (int)SendDlgItemMessageA(dlg->m_hWnd, IDC_KEYLIST, CB_GETCURSEL, 0, 0));
+    EXPECT_EQ(std::vector<TOKEN_KEY>(4, kKeyA), PageKeys());
+}
+
+TEST_F(MainWindow, ChoosingTheSecondKeySwitchesEveryPageAndARefreshGoesBack) {
+    g_fake.AddKey(kKeyA, "KEY-A");
+    g_fake.AddKey(kKeyB, "KEY-B").containers.push_back({"c1", 0x01, {}});
+    Open();
+    HWND combo = dlg->GetDlgItem(IDC_KEYLIST);
+    SendMessageA(combo, CB_SETCURSEL, 1, 0);
+    SendMessageA(dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_KEYLIST, CBN_SELCHANGE), (LPARAM)combo);
+    EXPECT_EQ(std::vector<TOKEN_KEY>(4, kKeyB), PageKeys());
+    EXPECT_EQ(kKeyB, dlg->m_hKey);
+    CTreeCtrl& tree = dlg->m_pageCerts.m_tree;
+    HTREEITEM root = tree.GetRootItem();
+    EXPECT_EQ("KEY-B", ItemText(tree, root));
+    EXPECT_EQ("无效容器", ItemText(tree, tree.GetChildItem(root)));
+
+    SendMessageA(dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_REFRESH, BN_CLICKED), 0);
+    EXPECT_EQ(0, (int)SendMessageA(combo, CB_GETCURSEL, 0, 0));
+    EXPECT_EQ(std::vector<TOKEN_KEY>(4, kKeyA), PageKeys());
+}
+
+TEST_F(MainWindow, NoSelectionLeavesEveryPageDisabled) {
+    g_fake.AddKey(kKeyA, "KEY-A");
+    Open();
+    HWND combo = dlg->GetDlgItem(IDC_KEYLIST);
+    SendMessageA(combo, CB_SETCURSEL, (WPARAM)-1, 0);
+    SendMessageA(dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_KEYLIST, CBN_SELCHANGE), (LPARAM)combo);
+    EXPECT_FALSE(PagesEnabled());
+}
+
+TEST_F(MainWindow, KeyWithUnreadableLabelIsLeftOutButStillCountsAsPresent) {
+    g_fake.AddKey(kKeyA, "KEY-A").fail["CSP_GetUsbKeyLabel"] = 0xE0000006;
+    g_fake.AddKey(kKeyB, "KEY-B");
+    Open();
+    EXPECT_EQ(std::vector<std::string>{"KEY-B"}, ComboItems());
+    EXPECT_EQ(std::vector<TOKEN_KEY>(4, kKeyB), PageKeys());
+    EXPECT_TRUE(PagesEnabled());
+}
+
+TEST_F(MainWindow, NoReadableLabelMeansNoCurrentKeyEvenAfterAnEarlierOne) {
+    g_fake.AddKey(kKeyA, "KEY-A");
+    Open();
+    ASSERT_EQ(kKeyA, dlg->m_hKey);
+    g_fake.Find(kKeyA)->fail["CSP_GetUsbKeyLabel"] = 0xE0000006;
+    g_fake.calls.clear();
+    SendMessageA(dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_REFRESH, BN_CLICKED), 0);
+    EXPECT_TRUE(ComboItems().empty());
+    EXPECT_EQ(std::vector<TOKEN_KEY>(4, 0u), PageKeys());
+    EXPECT_EQ(0u, dlg->m_hKey);
+    EXPECT_TRUE(PagesEnabled());   // a key is present, as the library says
+    for (const auto& c : g_fake.calls)
+        if (c.fn != "CSP_GetSlotList" && c.fn != "CSP_GetUsbKeyLabel") ADD_FAILURE() << c.fn << " on a stale handle";
+}
+
+TEST_F(MainWindow, MoreKeysThanTheListHoldsUsesOnlyWhatFits) {
+    for (TOKEN_KEY k = 1; k <= 300; ++k) g_fake.AddKey(k, ("K" + std::to_string(k)).c_str());
+    Open();
+    EXPECT_EQ(256u, ComboItems().size());
+    EXPECT_EQ(300u, g_slotCount);
+}
+
+TEST_F(MainWindow, RefreshWithNoKeyResetsTheCertificatePage) {
+    Open();
+    SendMessageA(dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_REFRESH, BN_CLICKED), 0);
+    EXPECT_EQ(1, g_setsTaken);
+    EXPECT_EQ(std::vector<TOKEN_KEY>(4, 0u), PageKeys());
+    CDlgDisp& page = dlg->m_pageCerts;
+    for (int id : {IDC_BTN_VIEW, IDC_BTN_REGISTER, IDC_BTN_DELETE}) EXPECT_FALSE(IsWindowEnabled(page.GetDlgItem(id)));
+    char text[32] = {};
+    GetDlgItemTextA(page.m_hWnd, IDC_BTN_DELETE, text, sizeof text);
+    EXPECT_STREQ("删除证书", text);
+    EXPECT_EQ("未选中USBKEY!", ItemText(page.m_tree, page.m_tree.GetRootItem()));
+}
+
+TEST_F(MainWindow, RefreshKeepsThePageOfTheSelectedTab) {
+    g_fake.AddKey(kKeyA, "KEY-A");
+    Open();
+    TabCtrl_SetCurFocus(dlg->GetDlgItem(IDC_TAB), 1);   // the control tells its parent itself
+    EXPECT_TRUE(Shown(dlg->m_pagePassword));
+    SendMessageA(dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_REFRESH, BN_CLICKED), 0);
+    EXPECT_TRUE(Shown(dlg->m_pagePassword));
+    EXPECT_FALSE(Shown(dlg->m_pageCerts));
+    EXPECT_FALSE(Shown(dlg->m_pageImport));
+    EXPECT_FALSE(Shown(dlg->m_pageLabel));
+}
+
+// ---------------------------------------------------------------------------
+// USB registry clean-up
+
+const char* const kTops[] = {
+    "SYSTEM\\ControlSet001\\Enum\\USB\\Vid_d1a1&Pid_2291",
+    "SYSTEM\\ControlSet002\\Enum\\USB\\Vid_d1a1&Pid_2291",
+    "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_d1a1&Pid_2291",
+};
+
+void CreateKey(const std::string& path) {
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr)) << path;
+    RegCloseKey(key);
+}
+
+bool KeyExists(const std::string& path) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+DWORD SubKeyCount(const std::string& path) {
+    HKEY key;
+    DWORD n = 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return n;
+}
+
+class Cleanup : public MainWindow {
+protected:
+    void SetUp() override {
+        MainWindow::SetUp();
+        for (const char* top : kTops) {
+            CreateKey(std::string(top) + "\\5&1a2b3c&0&1\\Device Parameters\\Deep");
+            CreateKey(std::string(top) + "\\5&1a2b3c&0&2");
+        }
+        Open();
+    }
+    void Clean() {
+        MsgBoxCatcher boxes;
+        dlg->CleanStaleUsbEntries();
+        messages = boxes.boxes;
+    }
+    bool Cleaned() {
+        for (const char* top : kTops)
+            if (!KeyExists(top) || SubKeyCount(top) != 0) return false;
+        return true;
+    }
+    std::vector<CapturedBox> messages;
+};
+
+// A hardware-id list: the strings, each with its terminator.
+std::string Ids(std::initializer_list<const char*> ids) {
+    std::string list;
+    for (const char* id : ids) list += std::string(id) + '\0';
+    return list;
+}
+
+FakeDevice ProblemDevice(const std::string& ids) {
+    FakeDevice d;
+    d.problem = 28;   // drivers not installed
+    d.hardwareIds = ids;
+    return d;
+}
+
+TEST_F(Cleanup, MatchingProblemDeviceCleansThreeLevelsDownAndKeepsTheTopKeys) {
+    g_devices.push_back(ProblemDevice(Ids({"USB\\Vid_d1a1&Pid_2291&Rev_0100", "USB\\Vid_d1a1&Pid_2291"})));
+    Clean();
+    EXPECT_TRUE(Cleaned());
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_EQ("请重新插入USBKEY!", messages[0].text);
+    EXPECT_EQ("提示", messages[0].caption);
+    EXPECT_STREQ("none", messages[0].icon);
+    EXPECT_EQ(dlg->m_hWnd, messages[0].owner);
+}
+
+TEST_F(Cleanup, DevicesThatDoNotQualifyAreLeftAlone) {
+    FakeDevice upper = ProblemDevice("USB\\VID_D1A1&PID_2291");
+    FakeDevice running = ProblemDevice("USB\\Vid_d1a1&Pid_2291");
+    running.problem = 0;
+    FakeDevice absent = ProblemDevice("USB\\Vid_d1a1&Pid_2291");
+    absent.statusReadable = false;
+    FakeDevice hidden = ProblemDevice("USB\\Vid_d1a1&Pid_2291");
+    hidden.hidden = true;
+    FakeDevice described = ProblemDevice("");
+    described.description = "USB\\Vid_d1a1&Pid_2291 device";
+    g_devices = {upper, running, absent, hidden, described};
+    Clean();
+    EXPECT_TRUE(messages.empty());
+    for (const char* top : kTops) EXPECT_EQ(2u, SubKeyCount(top)) << top;
+}
+
+TEST_F(Cleanup, EachMatchShowsTheMessageOnce) {
+    g_devices = {ProblemDevice(Ids({"USB\\Vid_d1a1&Pid_2291", "USB\\Vid_d1a1&Pid_2291"})),
+                 ProblemDevice("USB\\Vid_d1a1&Pid_2291")};
+    Clean();
+    EXPECT_EQ(3u, messages.size());
+    EXPECT_TRUE(Cleaned());
+}
+
+TEST_F(Cleanup, UnterminatedIdListIsReadWithinItsBuffer) {
+    // 260 bytes without any zero: no whole string, nothing matches.
+    g_devices.push_back(ProblemDevice(std::string(260, 'U')));
+    g_devices.back().rawIds = true;
+    Clean();
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(Cleanup, KeysThatCannotBeDeletedArePassedOverAndTheRestGoes) {
+    const std::string top = kTops[0];
+    // A name so long that its path does not fit: skipped, never cut short.
+    std::string longName(220, 'x');
+    HKEY parent, sub;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, top.c_str(), 0, KEY_ALL_ACCESS, &parent));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, longName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr));
+    RegCloseKey(sub);
+    CreateKey(top + "\\zz-last");
+    g_devices.push_back(ProblemDevice("USB\\Vid_d1a1&Pid_2291"));
+    Clean();   // must come back: no spinning on the long key
+    EXPECT_FALSE(KeyExists(top + "\\zz-last"));
+    EXPECT_FALSE(KeyExists(top + "\\5&1a2b3c&0&1"));
+    EXPECT_EQ(1u, SubKeyCount(top));   // the long one
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(parent, longName.c_str()));
+    RegCloseKey(parent);
+}
+
+TEST_F(Cleanup, NoDeviceSetOrImageListMeansNothingIsDone) {
+    g_devices.push_back(ProblemDevice("USB\\Vid_d1a1&Pid_2291"));
+    g_deviceSetupApi.getClassImageList = [](PSP_CLASSIMAGELIST_DATA) -> BOOL { return FALSE; };
+    g_classImageList.cbSize = 0;
+    Clean();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(0u, g_classImageList.cbSize);
+    g_deviceSetupApi.getClassDevs = [](const GUID*, PCSTR, HWND, DWORD) -> HDEVINFO { return INVALID_HANDLE_VALUE; };
+    Clean();
+    EXPECT_TRUE(messages.empty());
+    for (const char* top : kTops) EXPECT_EQ(2u, SubKeyCount(top));
+}
+
+}  // namespace
