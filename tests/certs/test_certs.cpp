@@ -1,0 +1,460 @@
+// The page base, the message boxes, and the certificate page's tree and
+// actions, on the real template 131 with the token library's test double.
+#include "certs/CertTree.h"
+#include "certs/DlgDisp.h"
+#include "pages/MsgBox.h"
+#include "res/resource.h"
+#include "tests/fake/FakeToken.h"
+#include "tests/support/ShellLog.h"
+#include "tests/support/TestSupport.h"
+#include <gtest/gtest.h>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const TOKEN_KEY kKey = 0x3001;
+
+struct Item {
+    std::string text;
+    int image;
+    uint32_t tag;
+    bool operator==(const Item& o) const { return text == o.text && image == o.image && tag == o.tag; }
+};
+
+std::ostream& operator<<(std::ostream& os, const Item& i) {
+    return os << "{" << i.text << ", " << i.image << ", 0x" << std::hex << i.tag << std::dec << "}";
+}
+
+class CertPage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_fake.Reset();
+        ASSERT_TRUE(page.Create(IDD_DISP, host.wnd));
+        page.ShowWindow(SW_SHOW);
+    }
+    FakeKey& Key(const char* label = "KEY1") { return g_fake.AddKey(kKey, label); }
+    static FakeContainer Container(const char* name, uint32_t flags, const char* spec1 = nullptr,
+                                   const char* spec2 = nullptr) {
+        FakeContainer c;
+        c.name = name;
+        c.flags = flags;
+        if (spec1) c.cert[0] = ReadFixture(spec1);
+        if (spec2) c.cert[1] = ReadFixture(spec2);
+        return c;
+    }
+    Item Read(HTREEITEM item) {
+        char text[256] = {};
+        TVITEMA tv = {};
+        tv.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_PARAM;
+        tv.hItem = item;
+        tv.pszText = text;
+        tv.cchTextMax = sizeof text;
+        SendMessageA(page.m_tree.m_hWnd, TVM_GETITEMA, 0, (LPARAM)&tv);
+        return {text, tv.iImage, (uint32_t)tv.lParam};
+    }
+    // The root and its children, in order.
+    std::vector<Item> Tree() {
+        std::vector<Item> items;
+        HTREEITEM root = page.m_tree.GetRootItem();
+        if (!root) return items;
+        items.push_back(Read(root));
+        for (HTREEITEM c = page.m_tree.GetChildItem(root); c; c = page.m_tree.GetNextSiblingItem(c))
+            items.push_back(Read(c));
+        return items;
+    }
+    bool RootExpanded() {
+        HTREEITEM root = page.m_tree.GetRootItem();
+        return (SendMessageA(page.m_tree.m_hWnd, TVM_GETITEMSTATE, (WPARAM)root, TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
+    }
+    HTREEITEM Child(int index) {
+        HTREEITEM c = page.m_tree.GetChildItem(page.m_tree.GetRootItem());
+        while (c && index-- > 0) c = page.m_tree.GetNextSiblingItem(c);
+        return c;
+    }
+    void Select(HTREEITEM item) { SendMessageA(page.m_tree.m_hWnd, TVM_SELECTITEM, TVGN_CARET, (LPARAM)item); }
+    void List(TOKEN_KEY key = kKey) {
+        page.m_hKey = key;
+        page.RefreshTree();
+    }
+    struct Buttons {
+        bool view, reg, del;
+        std::string delText;
+    };
+    Buttons ButtonState() {
+        char text[32] = {};
+        GetDlgItemTextA(page.m_hWnd, IDC_BTN_DELETE, text, sizeof text);
+        return {IsWindowEnabled(page.GetDlgItem(IDC_BTN_VIEW)) != 0,
+                IsWindowEnabled(page.GetDlgItem(IDC_BTN_REGISTER)) != 0,
+                IsWindowEnabled(page.GetDlgItem(IDC_BTN_DELETE)) != 0, text};
+    }
+    void Click(int id) { SendMessageA(page.GetDlgItem(id), BM_CLICK, 0, 0); }
+    LRESULT DoubleClick() {
+        NMHDR nm = {page.m_tree.m_hWnd, (UINT_PTR)IDC_CERTTREE, (UINT)NM_DBLCLK};
+        return SendMessageA(page.m_hWnd, WM_NOTIFY, IDC_CERTTREE, (LPARAM)&nm);
+    }
+    TestHost host;
+    CDlgDisp page;
+};
+
+// ---------------------------------------------------------------------------
+// Tree
+
+TEST_F(CertPage, KeyWithoutContainersShowsItsLabelAlone) {
+    Key("我的KEY");
+    List();
+    EXPECT_EQ(std::vector<Item>({{"我的KEY", 1, 0}}), Tree());
+}
+
+TEST_F(CertPage, CertificatesOfBothSpecificationsAndAnInvalidContainer) {
+    FakeKey& key = Key();
+    key.containers = {Container("both", 0x0F, "zhangsan.der", "signing.der"),
+                      Container("half", 0x01 | 0x02),               // certificate bits without keys
+                      Container("sign", 0x0A, nullptr, "signing.der")};
+    List();
+    EXPECT_EQ(std::vector<Item>({{"KEY1", 1, 0},
+                                 {"张三", 0, 0x80000001},
+                                 {"Quorvel Test Signing", 0, 0x40000001},
+                                 {"无效容器", 2, 0xC0000002},
+                                 {"Quorvel Test Signing", 0, 0x40000003}}),
+              Tree());
+    EXPECT_TRUE(RootExpanded());
+    List();   // a second listing: the same items and tags
+    EXPECT_EQ(5u, Tree().size());
+    EXPECT_EQ(0x80000001u, Tree()[1].tag);
+    EXPECT_STREQ("both", g_containerSlots.slots[0].name);
+}
+
+TEST_F(CertPage, EmptyNameTakesASlotAndUnparsableCertificateShowsNothing) {
+    FakeKey& key = Key();
+    FakeContainer garbage = Container("garbage", 0x05);
+    garbage.cert[0] = std::vector<BYTE>(64, 0x30);
+    key.containers = {Container("", 0x05, "zhangsan.der"), garbage, Container("ok", 0x05, "zhangsan.der")};
+    List();
+    EXPECT_EQ(std::vector<Item>({{"KEY1", 1, 0}, {"张三", 0, 0x80000003}}), Tree());
+}
+
+TEST_F(CertPage, SevenContainersListTheFirstSixSilently) {
+    FakeKey& key = Key();
+    for (int i = 0; i < 7; ++i) key.containers.push_back(Container(("c" + std::to_string(i)).c_str(), 0));
+    MsgBoxCatcher boxes;
+    List();
+    EXPECT_EQ(7u, Tree().size());   // root and six
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(6, g_fake.Count("CSP_ContainerInfo"));
+}
+
+TEST_F(CertPage, NoKeyMakesNoLibraryCall) {
+    List(0);
+    EXPECT_EQ("未选中USBKEY!", Tree().at(0).text);
+    EXPECT_EQ(1u, Tree().size());
+    EXPECT_TRUE(g_fake.calls.empty());
+}
+
+TEST_F(CertPage, LongNamesAreCutOnACharacterBoundary) {
+    Key().containers = {Container("long", 0x05, "longname.der")};
+    List();
+    std::string name = Tree().at(1).text;
+    // 50 double-byte characters are 100 bytes: 99 would split the last one.
+    EXPECT_EQ(98u, name.size());
+    EXPECT_EQ(0, memcmp(name.data(), "网上银行证书用户", 16));
+}
+
+TEST_F(CertPage, LengthBeyondTheBufferIsAFailedRead) {
+    Key().containers = {Container("big", 0x05, "zhangsan.der")};
+    g_fake.Find(kKey)->containers[0].cert[0].resize(TOKEN_CERT_MAX + 1, 0);
+    List();
+    EXPECT_EQ(1u, Tree().size());   // nothing read, nothing shown
+}
+
+struct ListingFailure {
+    const char* fn;
+    const char* text;
+    size_t items;
+};
+
+TEST_F(CertPage, ListingFailuresAreTold) {
+    const ListingFailure cases[] = {
+        {"CSP_GetUsbKeyLabel", "读USBKEY错误！", 0},
+        {"CSP_ContainerCount", "读USBKEY错误！", 1},
+        {"CSP_ContainerInfo", "读USBKEY错误！", 1},
+    };
+    for (const auto& c : cases) {
+        g_fake.Reset();
+        Key().containers = {Container("c", 0)};
+        g_fake.fail[c.fn] = 0xE0000007;
+        MsgBoxCatcher boxes;
+        List();
+        ASSERT_EQ(1u, boxes.boxes.size()) << c.fn;
+        EXPECT_EQ(c.text, boxes.boxes[0].text);
+        EXPECT_EQ("提示", boxes.boxes[0].caption);
+        EXPECT_STREQ("warning", boxes.boxes[0].icon);
+        EXPECT_EQ(host.hwnd, boxes.boxes[0].owner);
+        EXPECT_EQ(c.items, Tree().size()) << c.fn;
+    }
+}
+
+TEST_F(CertPage, SlotTableAllocatesSixThenRefuses) {
+    ResetContainerSlots();
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(i, AllocContainerSlot());
+    EXPECT_EQ(-1, AllocContainerSlot());
+    ResetContainerSlots();
+    EXPECT_EQ(0, AllocContainerSlot());
+}
+
+// ---------------------------------------------------------------------------
+// Buttons and actions
+
+class CertActions : public CertPage {
+protected:
+    void SetUp() override {
+        CertPage::SetUp();
+        Key().containers = {Container("both", 0x0F, "zhangsan.der", "signing.der"), Container("bad", 0)};
+        List();
+    }
+};
+
+TEST_F(CertActions, ButtonStatesFollowTheSelection) {
+    struct {
+        int child;   // -1 = root
+        Buttons expected;
+    } cases[] = {
+        {0, {true, true, true, "删除证书"}},
+        {2, {false, false, true, "删除容器"}},
+        {1, {true, true, true, "删除证书"}},
+        {-1, {false, false, false, "删除证书"}},
+    };
+    for (const auto& c : cases) {
+        Select(c.child < 0 ? page.m_tree.GetRootItem() : Child(c.child));
+        Buttons b = ButtonState();
+        EXPECT_EQ(c.expected.view, b.view) << c.child;
+        EXPECT_EQ(c.expected.reg, b.reg) << c.child;
+        EXPECT_EQ(c.expected.del, b.del) << c.child;
+        EXPECT_EQ(c.expected.delText, b.delText) << c.child;
+    }
+}
+
+TEST_F(CertActions, DoubleClickOnTheRootDoesNothing) {
+    Select(page.m_tree.GetRootItem());
+    g_fake.calls.clear();
+    MsgBoxCatcher boxes;
+    EXPECT_EQ(1, DoubleClick());
+    EXPECT_TRUE(RootExpanded());
+    EXPECT_TRUE(g_fake.calls.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(CertActions, ViewWritesTheTemporaryFileAndAsksTheShellToOpenIt) {
+    InstallShellLogger();
+    ClearShellLog();
+    Select(Child(0));
+    EXPECT_EQ(0, DoubleClick());
+    char dir[MAX_PATH];
+    GetTempPathA(sizeof dir, dir);
+    std::string path = std::string(dir) + "~certdemotemp~.cer";
+    std::vector<BYTE> want = ReadFixture("zhangsan.der");
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, f);
+    std::vector<BYTE> got(want.size() + 16);
+    DWORD read = 0;
+    ReadFile(f, got.data(), (DWORD)got.size(), &read, nullptr);
+    CloseHandle(f);
+    got.resize(read);
+    EXPECT_EQ(want, got);
+    auto opened = WaitShellLog(1);
+    ASSERT_EQ(1u, opened.size());
+    EXPECT_NE(std::string::npos, opened[0].find("~certdemotemp~.cer")) << opened[0];
+
+    Select(Child(1));   // a second view overwrites the file with the other certificate
+    Click(IDC_BTN_VIEW);
+    WIN32_FILE_ATTRIBUTE_DATA attr;
+    ASSERT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attr));
+    EXPECT_EQ(ReadFixture("signing.der").size(), attr.nFileSizeLow);
+}
+
+TEST_F(CertActions, LockedTemporaryFileIsTold) {
+    char dir[MAX_PATH];
+    GetTempPathA(sizeof dir, dir);
+    std::string path = std::string(dir) + "~certdemotemp~.cer";
+    HANDLE lock = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    MsgBoxCatcher boxes;
+    Select(Child(0));
+    Click(IDC_BTN_VIEW);
+    CloseHandle(lock);
+    ASSERT_EQ(1u, boxes.boxes.size());
+    EXPECT_EQ("创建临时文件失败", boxes.boxes[0].text);
+    EXPECT_STREQ("warning", boxes.boxes[0].icon);
+}
+
+TEST_F(CertActions, RegisterTellsSuccessAndFailure) {
+    Select(Child(1));
+    {
+        MsgBoxCatcher boxes;
+        Click(IDC_BTN_REGISTER);
+        ASSERT_EQ(1u, boxes.boxes.size());
+        EXPECT_EQ("注册证书成功", boxes.boxes[0].text);
+        EXPECT_STREQ("information", boxes.boxes[0].icon);
+        EXPECT_EQ(std::vector<std::string>{"both"}, g_fake.addedToIE);
+        EXPECT_EQ(2u, g_fake.calls.back().a);   // key specification of the selected item
+        EXPECT_EQ(ReadFixture("signing.der").size(), g_fake.calls.back().b);
+    }
+    g_fake.addToIEResult = 0x80070005;
+    MsgBoxCatcher boxes;
+    Click(IDC_BTN_REGISTER);
+    ASSERT_EQ(1u, boxes.boxes.size());
+    EXPECT_EQ("注册证书失败!", boxes.boxes[0].text);
+    EXPECT_STREQ("warning", boxes.boxes[0].icon);
+}
+
+TEST_F(CertActions, ReadFailureAndRootSelectionAreTold) {
+    struct { int child; const char* fail; const char* text; } cases[] = {
+        {-1, nullptr, "请选择证书！"},
+        {0, "CSP_ReadCertByName", "读取证书失败！"},
+    };
+    for (const auto& c : cases) {
+        g_fake.fail.clear();
+        if (c.fail) g_fake.fail[c.fail] = 0xE0000008;
+        Select(c.child < 0 ? page.m_tree.GetRootItem() : Child(c.child));
+        MsgBoxCatcher boxes;
+        Click(IDC_BTN_REGISTER);
+        ASSERT_EQ(1u, boxes.boxes.size());
+        EXPECT_EQ(c.text, boxes.boxes[0].text);
+    }
+}
+
+TEST_F(CertActions, DeletingACertificateAsksTwiceAndNoStopsIt) {
+    g_fake.verifyResult = 0;
+    struct { std::vector<int> answers; size_t questions; bool deleted; } cases[] = {
+        {{IDNO}, 1, false},
+        {{IDYES, IDNO}, 2, false},
+        {{IDYES, IDYES}, 2, true},
+    };
+    for (const auto& c : cases) {
+        Select(Child(1));
+        MsgBoxCatcher boxes;
+        for (int a : c.answers) boxes.Answer(a);
+        Click(IDC_BTN_DELETE);
+        ASSERT_EQ(c.questions, boxes.boxes.size());
+        EXPECT_EQ("确实要删除证书吗？", boxes.boxes[0].text);
+        EXPECT_STREQ("question", boxes.boxes[0].icon);
+        EXPECT_EQ((std::vector<int>{IDYES, IDNO}), boxes.boxes[0].buttons);
+        if (c.questions > 1) {
+            EXPECT_EQ("确实要把证书删除吗？删除证书可能会导致您不能进入网上银行证书版系统！", boxes.boxes[1].text);
+        }
+        EXPECT_EQ(c.deleted ? 1 : 0, g_fake.Count("CSP_DeleteContainerByName"));
+    }
+    // Both certificates of the container are gone; the invalid container stays.
+    EXPECT_EQ(std::vector<Item>({{"KEY1", 1, 0}, {"无效容器", 2, 0xC0000001}}), Tree());
+    std::vector<std::string> order;
+    for (const auto& call : g_fake.calls)
+        if (call.fn == "CSP_Reset" || call.fn == "CSP_VerifyPassword" || call.fn == "CSP_DeleteContainerByName")
+            order.push_back(call.fn);
+    EXPECT_EQ((std::vector<std::string>{"CSP_Reset", "CSP_VerifyPassword", "CSP_DeleteContainerByName"}), order);
+}
+
+TEST_F(CertActions, DeletingAnInvalidContainerAsksOnceAndResetsTheButtons) {
+    Select(Child(2));
+    MsgBoxCatcher boxes;
+    boxes.Answer(IDYES);
+    Click(IDC_BTN_DELETE);
+    ASSERT_EQ(1u, boxes.boxes.size());
+    EXPECT_EQ("确实要删除容器吗？", boxes.boxes[0].text);
+    ASSERT_EQ(1, g_fake.Count("CSP_DeleteContainerByName"));
+    for (const auto& call : g_fake.calls) {
+        if (call.fn == "CSP_DeleteContainerByName") {
+            EXPECT_EQ("bad", call.text);
+        }
+    }
+    Buttons b = ButtonState();
+    EXPECT_FALSE(b.view || b.reg || b.del);
+    EXPECT_EQ("删除证书", b.delText);
+    EXPECT_EQ(3u, Tree().size());
+}
+
+TEST_F(CertActions, PasswordRefusedOrDeletionFailedStopsTheAction) {
+    g_fake.verifyResult = TOKEN_PIN_NO_VERDICT;
+    Select(Child(0));
+    {
+        MsgBoxCatcher boxes;
+        boxes.Answer(IDYES);
+        boxes.Answer(IDYES);
+        Click(IDC_BTN_DELETE);
+        EXPECT_EQ(2u, boxes.boxes.size());   // the two questions, nothing after
+        EXPECT_FALSE(g_fake.Called("CSP_DeleteContainerByName"));
+    }
+    g_fake.verifyResult = 0;
+    g_fake.fail["CSP_DeleteContainerByName"] = 0xE0000009;
+    MsgBoxCatcher boxes;
+    boxes.Answer(IDYES);
+    boxes.Answer(IDYES);
+    Click(IDC_BTN_DELETE);
+    ASSERT_EQ(3u, boxes.boxes.size());
+    EXPECT_EQ("证书删除失败！", boxes.boxes[2].text);
+    EXPECT_EQ(4u, Tree().size());   // left as it was
+}
+
+TEST_F(CertActions, DeleteWithNoKeyDoesNothing) {
+    Select(Child(0));
+    page.m_hKey = 0;
+    g_fake.calls.clear();
+    MsgBoxCatcher boxes;
+    Click(IDC_BTN_DELETE);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(g_fake.calls.empty());
+}
+
+// ---------------------------------------------------------------------------
+// Page base: Esc goes to the outermost window, Enter changes nothing.
+
+TEST_F(CertPage, EscOnAPageReachesTheOutermostWindowAsKeyDownAndUp) {
+    Key();
+    List();
+    SetFocus(page.m_tree.m_hWnd);
+    PostMessageA(page.m_tree.m_hWnd, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(page.m_tree.m_hWnd, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    PumpMessages(50);
+    EXPECT_EQ(1, host.Count(WM_KEYDOWN, VK_ESCAPE));
+    EXPECT_EQ(1, host.Count(WM_KEYUP, VK_ESCAPE));
+    EXPECT_TRUE(page.GetStyle() & WS_VISIBLE);   // the page's own cancel did not hide it
+}
+
+TEST_F(CertPage, EnterOnAPageChangesNothing) {
+    Key();
+    List();
+    g_fake.calls.clear();
+    SetFocus(page.GetDlgItem(IDC_BTN_VIEW));
+    PostMessageA(page.m_tree.m_hWnd, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    PostMessageA(page.m_tree.m_hWnd, WM_KEYUP, VK_RETURN, 0xC01C0001);
+    PumpMessages(50);
+    EXPECT_TRUE(page.GetStyle() & WS_VISIBLE);
+    EXPECT_TRUE(g_fake.calls.empty());
+    EXPECT_EQ(0, host.Count(WM_KEYDOWN));
+}
+
+TEST(MessageBoxes, PasswordStatusBoxTable) {
+    struct { uint32_t status; const char* text; } cases[] = {
+        {0x63C3, "还有3次"},
+        {0x000163C2, "还有2次"},
+        {0x63C0, "FALLBACK"},
+        {0x6983, "FALLBACK"},
+        {0x80090020, "FALLBACK"},
+    };
+    for (const auto& c : cases) {
+        MsgBoxCatcher boxes;
+        PasswordStatusBox(nullptr, "还有%d次", "FALLBACK", c.status);
+        ASSERT_EQ(1u, boxes.boxes.size());
+        EXPECT_EQ(c.text, boxes.boxes[0].text) << std::hex << c.status;
+        EXPECT_EQ("提示", boxes.boxes[0].caption);
+        EXPECT_STREQ("warning", boxes.boxes[0].icon);
+    }
+    MsgBoxCatcher boxes;
+    InfoBox(nullptr, "信息");
+    WarnBox(nullptr, "警告");
+    ASSERT_EQ(2u, boxes.boxes.size());
+    EXPECT_STREQ("information", boxes.boxes[0].icon);
+    EXPECT_STREQ("warning", boxes.boxes[1].icon);
+    EXPECT_EQ("提示", boxes.boxes[1].caption);
+}
+
+}  // namespace
