@@ -159,25 +159,28 @@ TEST_F(Shell, SystemMenuHasASeparatorAndTheAboutItem) {
 
 // The modal run ends through the private quit message and the tray menu's
 // exit command, and the icon goes with the window.
+UINT g_endHow;
+NOTIFYICONDATAA g_endNid;
+
+void CALLBACK EndModalRun(HWND, UINT, UINT_PTR, DWORD) {
+    HWND wnd = FindWindowExA(nullptr, nullptr, "#32770", QRVL_MAIN_TITLE);
+    CDlgMain* main = static_cast<CDlgMain*>(CWnd::FromHandlePermanent(wnd));
+    if (!main) return;
+    g_endNid = main->m_nid;
+    if (g_endHow == WM_QRVL_QUIT)
+        PostMessageA(wnd, WM_QRVL_QUIT, 0, 0);
+    else
+        PostMessageA(wnd, WM_COMMAND, MAKEWPARAM(ID_TRAY_EXIT, 0), 0);
+}
+
 TEST_F(Shell, QuitAndExitEndTheModalRunAndRemoveTheIcon) {
     for (UINT how : {(UINT)WM_QRVL_QUIT, (UINT)ID_TRAY_EXIT}) {
-        static UINT s_how;
-        static NOTIFYICONDATAA s_nid;
-        s_how = how;
-        UINT_PTR timer = SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR, DWORD) {
-            HWND wnd = FindWindowExA(nullptr, nullptr, "#32770", QRVL_MAIN_TITLE);
-            CDlgMain* main = static_cast<CDlgMain*>(CWnd::FromHandlePermanent(wnd));
-            if (!main) return;
-            s_nid = main->m_nid;
-            if (s_how == WM_QRVL_QUIT)
-                PostMessageA(wnd, WM_QRVL_QUIT, 0, 0);
-            else
-                PostMessageA(wnd, WM_COMMAND, MAKEWPARAM(ID_TRAY_EXIT, 0), 0);
-        });
+        g_endHow = how;
+        UINT_PTR timer = SetTimer(nullptr, 0, 200, EndModalRun);
         CDlgMain main;
         EXPECT_EQ(IDOK, main.DoModal()) << how;
         KillTimer(nullptr, timer);
-        EXPECT_FALSE(Shell_NotifyIconA(NIM_DELETE, &s_nid)) << "icon left behind";
+        EXPECT_FALSE(Shell_NotifyIconA(NIM_DELETE, &g_endNid)) << "icon left behind";
     }
 }
 
@@ -289,25 +292,28 @@ TEST_F(Shell, MenuRefreshCommandRefreshes) {
     EXPECT_EQ(kKeyA, dlg->m_hKey);
 }
 
+std::vector<std::string> g_menuItems;
+
+// The menu runs its own modal loop; this timer reads its items and closes it.
+void CALLBACK ReadTrackedMenu(HWND, UINT, UINT_PTR, DWORD) {
+    HWND menu = FindWindowA("#32768", nullptr);
+    if (!menu) return;
+    HMENU h = (HMENU)SendMessageA(menu, 0x01E1 /* MN_GETHMENU */, 0, 0);
+    for (int i = 0; i < GetMenuItemCount(h); ++i) {
+        char text[64] = {};
+        GetMenuStringA(h, i, text, sizeof text, MF_BYPOSITION);
+        g_menuItems.push_back(text);
+    }
+    EndMenu();
+}
+
 TEST_F(Shell, RightClickTracksTheTrayMenu) {
     Open();
-    static std::vector<std::string> s_items;
-    s_items.clear();
-    // The menu's own modal loop runs; a timer reads its items and closes it.
-    UINT_PTR timer = SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR, DWORD) {
-        HWND menu = FindWindowA("#32768", nullptr);
-        if (!menu) return;
-        HMENU h = (HMENU)SendMessageA(menu, 0x01E1 /* MN_GETHMENU */, 0, 0);
-        for (int i = 0; i < GetMenuItemCount(h); ++i) {
-            char text[64] = {};
-            GetMenuStringA(h, i, text, sizeof text, MF_BYPOSITION);
-            s_items.push_back(text);
-        }
-        EndMenu();
-    });
+    g_menuItems.clear();
+    UINT_PTR timer = SetTimer(nullptr, 0, 300, ReadTrackedMenu);
     Tray(WM_RBUTTONDOWN);
     KillTimer(nullptr, timer);
-    EXPECT_EQ((std::vector<std::string>{"显示用户管理工具", "刷新设备", "", "关于...", "", "退出"}), s_items);
+    EXPECT_EQ((std::vector<std::string>{"显示用户管理工具", "刷新设备", "", "关于...", "", "退出"}), g_menuItems);
 }
 
 // ---------------------------------------------------------------------------

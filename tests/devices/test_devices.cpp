@@ -70,6 +70,9 @@ CONFIGRET WINAPI FakeStatus(PULONG status, PULONG problem, DEVINST inst, ULONG) 
     *problem = d.problem;
     return CR_SUCCESS;
 }
+BOOL WINAPI NoImageList(PSP_CLASSIMAGELIST_DATA) { return FALSE; }
+HDEVINFO WINAPI NoDeviceSet(const GUID*, PCSTR, HWND, DWORD) { return INVALID_HANDLE_VALUE; }
+
 const DeviceSetupApi kFakeApi = {FakeGetClassDevs, FakeDestroy, FakeImageList, FakeImageIndex,
                                  FakeEnum, FakeProperty, FakeStatus};
 
@@ -537,12 +540,12 @@ TEST_F(Cleanup, KeysThatCannotBeDeletedArePassedOverAndTheRestGoes) {
 
 TEST_F(Cleanup, NoDeviceSetOrImageListMeansNothingIsDone) {
     g_devices.push_back(ProblemDevice("USB\\Vid_d1a1&Pid_2291"));
-    g_deviceSetupApi.getClassImageList = [](PSP_CLASSIMAGELIST_DATA) -> BOOL { return FALSE; };
+    g_deviceSetupApi.getClassImageList = NoImageList;
     g_classImageList.cbSize = 0;
     Clean();
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(0u, g_classImageList.cbSize);
-    g_deviceSetupApi.getClassDevs = [](const GUID*, PCSTR, HWND, DWORD) -> HDEVINFO { return INVALID_HANDLE_VALUE; };
+    g_deviceSetupApi.getClassDevs = NoDeviceSet;
     Clean();
     EXPECT_TRUE(messages.empty());
     for (const char* top : kTops) EXPECT_EQ(2u, SubKeyCount(top));
