@@ -16,7 +16,7 @@ BOOL CDlgCert::OnInitDialog() { return CCspBaseDialog::OnInitDialog(); }
 
 void CDlgCert::EnableControls(BOOL enable) {
     static const int kIds[] = {IDC_EDIT_PFXPWD, IDC_EDIT_PFXPATH, IDC_BTN_BROWSE, IDC_BTN_IMPORT};
-    for (int id : kIds) ::EnableWindow(GetDlgItem(id), enable);
+    EnableItems(kIds, sizeof kIds / sizeof kIds[0], enable);
 }
 
 void CDlgCert::OnBtnBrowse() {

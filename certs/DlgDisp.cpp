@@ -51,8 +51,8 @@ BOOL CDlgDisp::OnInitDialog() {
 }
 
 void CDlgDisp::EnableControls(BOOL enable) {
-    ::EnableWindow(m_tree.m_hWnd, enable);
-    for (int id : {IDC_BTN_VIEW, IDC_BTN_REGISTER, IDC_BTN_DELETE}) ::EnableWindow(GetDlgItem(id), enable);
+    static const int kIds[] = {IDC_CERTTREE, IDC_BTN_VIEW, IDC_BTN_REGISTER, IDC_BTN_DELETE};
+    EnableItems(kIds, sizeof kIds / sizeof kIds[0], enable);
 }
 
 void CDlgDisp::SetRootButtonState() {

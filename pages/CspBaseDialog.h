@@ -10,4 +10,18 @@ public:
     // everything else gets the dialog's own key handling.
     BOOL PreTranslateMessage(MSG* msg) override;
     void OnOK() override;   // does nothing
+    BOOL OnInitDialog() override;
+
+    // Enables or disables the page's controls of the given ids, in order.
+    // Controls already in that state are left alone: the main window applies
+    // the key-present state at every device change on the machine.
+    void EnableItems(const int* ids, size_t count, BOOL enable);
+
+private:
+    // The controls EnableItems works on, looked up once per window: a control
+    // lookup costs more than everything else of a device change.
+    enum { kCachedItems = 4 };
+    int m_cachedIds[kCachedItems];
+    HWND m_cachedItems[kCachedItems];
+    HWND CachedItem(int id);
 };

@@ -24,7 +24,7 @@ BOOL CDlgChgLabel::OnInitDialog() {
 
 void CDlgChgLabel::EnableControls(BOOL enable) {
     static const int kIds[] = {IDC_EDIT_LABEL, IDC_BTN_CHGLABEL, IDC_CHK_WEBPOPUP, IDC_BTN_SETWEB};
-    for (int id : kIds) ::EnableWindow(GetDlgItem(id), enable);
+    EnableItems(kIds, sizeof kIds / sizeof kIds[0], enable);
 }
 
 void CDlgChgLabel::OnChangeLabel() {

@@ -34,7 +34,7 @@ BOOL CDlgChgPwd::OnInitDialog() {
 
 void CDlgChgPwd::EnableControls(BOOL enable) {
     static const int kIds[] = {IDC_EDIT_OLDPWD, IDC_EDIT_NEWPWD, IDC_EDIT_CONFIRMPWD, IDC_BTN_CHGPWD};
-    for (int id : kIds) ::EnableWindow(GetDlgItem(id), enable);
+    EnableItems(kIds, sizeof kIds / sizeof kIds[0], enable);
 }
 
 int CDlgChgPwd::FindSubstring(const char* haystack, const char* needle) const {
