@@ -11,7 +11,20 @@ std::string NewStore(const char* tag) {
     char dir[MAX_PATH];
     snprintf(dir, sizeof(dir), "%stokensim-%s-%lu-%d", temp, tag,
              static_cast<unsigned long>(GetCurrentProcessId()), ++s_count);
-    CreateDirectoryA(dir, nullptr);
+    // Process ids repeat between runs under Wine: empty a folder left by an
+    // earlier run, so that every store starts with no keys.
+    if (!CreateDirectoryA(dir, nullptr)) {
+        WIN32_FIND_DATAA found;
+        std::string pattern = std::string(dir) + "\\*";
+        HANDLE find = FindFirstFileA(pattern.c_str(), &found);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                    DeleteFileA((std::string(dir) + "\\" + found.cFileName).c_str());
+            } while (FindNextFileA(find, &found));
+            FindClose(find);
+        }
+    }
     SetEnvironmentVariableA("TOKENSIM_STORE", dir);
     return dir;
 }
