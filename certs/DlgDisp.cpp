@@ -266,13 +266,7 @@ void CDlgDisp::OnBtnDelete() {
             MessageBox("请选择证书!", "提示", MB_OK | MB_ICONINFORMATION);
             return;
         }
-        CSP_Reset(m_hKey);
-        if (CSP_VerifyPassword(m_hKey, TOKEN_USER, nullptr) != TOKEN_OK) return;
-        if (CSP_DeleteContainerByName(m_hKey, name) != TOKEN_OK) {
-            WarnBox(m_hWnd, "证书删除失败！");
-            return;
-        }
-        RefreshTree();
+        if (DeleteContainer(name, "证书删除失败！")) RefreshTree();
         return;
     }
 
@@ -281,12 +275,19 @@ void CDlgDisp::OnBtnDelete() {
         MessageBox("请选择容器!", "提示", MB_OK | MB_ICONINFORMATION);
         return;
     }
-    CSP_Reset(m_hKey);
-    if (CSP_VerifyPassword(m_hKey, TOKEN_USER, nullptr) != TOKEN_OK) return;
-    if (CSP_DeleteContainerByName(m_hKey, name) != TOKEN_OK) {
-        WarnBox(m_hWnd, "容器删除失败！");
-        return;
-    }
+    if (!DeleteContainer(name, "容器删除失败！")) return;
     SetRootButtonState();
     RefreshTree();
+}
+
+BOOL CDlgDisp::DeleteContainer(char* name, const char* failure) {
+    // The library asks the user for the password itself; a refusal or a
+    // cancel ends the action without a word from the page.
+    CSP_Reset(m_hKey);
+    if (CSP_VerifyPassword(m_hKey, TOKEN_USER, nullptr) != TOKEN_OK) return FALSE;
+    if (CSP_DeleteContainerByName(m_hKey, name) != TOKEN_OK) {
+        WarnBox(m_hWnd, failure);
+        return FALSE;
+    }
+    return TRUE;
 }

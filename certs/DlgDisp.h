@@ -28,6 +28,9 @@ protected:
     void OnSelchangedTree(NMHDR* header, LRESULT* result);
 
     void AddCertificateItem(HTREEITEM root, int slot, uint32_t keySpec, BYTE* certBuffer, char* text);
-    void SetRootButtonState();   // view and register off, delete off and reading "删除证书"
+    void SetRootButtonState();
+    // Verifies the user, then deletes the container; warns with failure when
+    // the library refuses the deletion. TRUE when it is gone.
+    BOOL DeleteContainer(char* name, const char* failure);   // view and register off, delete off and reading "删除证书"
     DECLARE_MESSAGE_MAP()
 };
