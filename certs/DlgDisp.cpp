@@ -63,11 +63,11 @@ void CDlgDisp::SetRootButtonState() {
 }
 
 // Copies src into dst (size bytes) whole characters at a time, so that no
-// half of a double-byte character is left at the end.
+// half of a double-byte character is left at the end. Names come in GBK.
 static void CopyWholeCharacters(char* dst, size_t size, const char* src) {
     size_t out = 0;
     while (*src) {
-        size_t step = (::IsDBCSLeadByte((BYTE)*src) && src[1]) ? 2 : 1;
+        size_t step = (::IsDBCSLeadByteEx(936, (BYTE)*src) && src[1]) ? 2 : 1;
         if (out + step >= size) break;
         memcpy(dst + out, src, step);
         out += step;

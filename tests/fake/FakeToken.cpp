@@ -190,7 +190,7 @@ TOKEN_RESULT __stdcall CSP_ReadCertByName(TOKEN_KEY key, char* containerName, ui
     const std::vector<BYTE>& der = c->cert[keySpec - 1];
     if (der.empty() || der.size() > *length) return kError;
     memcpy(cert, der.data(), der.size());
-    *length = (uint32_t)der.size();
+    *length = g_fake.certLengthReported ? g_fake.certLengthReported : (uint32_t)der.size();
     return 0;
 }
 

@@ -46,6 +46,9 @@ struct FakeToken {
     std::vector<TOKEN_KEY> loadedToIE;    // keys passed to CSP_LoadCertToIE since the last unload
     std::vector<std::string> addedToIE;   // container names passed to CSP_AddCertToIE
     TOKEN_RESULT addToIEResult = 0;
+    // When non-zero, CSP_ReadCertByName reports this length after a good
+    // read, whatever it wrote (a library that overstates the size).
+    uint32_t certLengthReported = 0;
 
     void Reset() { *this = FakeToken(); }
     FakeKey& AddKey(TOKEN_KEY handle, const char* label, uint32_t status = 2);
