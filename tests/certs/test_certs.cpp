@@ -33,6 +33,15 @@ protected:
         ASSERT_TRUE(page.Create(IDD_DISP, host.wnd));
         page.ShowWindow(SW_SHOW);
     }
+    void TearDown() override {
+        // Nothing is ever asked of the library about key 0.
+        for (const FakeCall& c : g_fake.calls) {
+            if (c.fn == "CSP_GetSlotList" || c.fn == "CSP_AddCertToIE" || c.fn == "CSP_UnloadIECert" ||
+                c.fn == "TokenWindowMarker")
+                continue;
+            EXPECT_NE(0u, c.key) << c.fn;
+        }
+    }
     FakeKey& Key(const char* label = "KEY1") { return g_fake.AddKey(kKey, label); }
     static FakeContainer Container(const char* name, uint32_t flags, const char* spec1 = nullptr,
                                    const char* spec2 = nullptr) {
@@ -119,10 +128,13 @@ TEST_F(CertPage, CertificatesOfBothSpecificationsAndAnInvalidContainer) {
                                  {"Quorvel Test Signing", 0, 0x40000003}}),
               Tree());
     EXPECT_TRUE(RootExpanded());
-    List();   // a second listing: the same items and tags
-    EXPECT_EQ(5u, Tree().size());
-    EXPECT_EQ(0x80000001u, Tree()[1].tag);
+    std::vector<Item> first = Tree();
+    List();   // a second listing: the same items and tags, slots from 0 again
+    EXPECT_EQ(first, Tree());
     EXPECT_STREQ("both", g_containerSlots.slots[0].name);
+    EXPECT_STREQ("half", g_containerSlots.slots[1].name);
+    EXPECT_STREQ("sign", g_containerSlots.slots[2].name);
+    EXPECT_EQ(0, g_containerSlots.slots[3].inUse);
 }
 
 TEST_F(CertPage, EmptyNameTakesASlotAndUnparsableCertificateShowsNothing) {
@@ -145,10 +157,14 @@ TEST_F(CertPage, SevenContainersListTheFirstSixSilently) {
 }
 
 TEST_F(CertPage, NoKeyMakesNoLibraryCall) {
+    Key().containers = {Container("c", 0x05, "zhangsan.der")};
+    MsgBoxCatcher boxes;
     List(0);
-    EXPECT_EQ("未选中USBKEY!", Tree().at(0).text);
-    EXPECT_EQ(1u, Tree().size());
+    ASSERT_EQ(1u, Tree().size());
+    EXPECT_EQ("未选中USBKEY!", Tree()[0].text);
+    EXPECT_EQ(0u, Tree()[0].tag);
     EXPECT_TRUE(g_fake.calls.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST_F(CertPage, LongNamesAreCutOnACharacterBoundary) {
@@ -161,10 +177,32 @@ TEST_F(CertPage, LongNamesAreCutOnACharacterBoundary) {
 }
 
 TEST_F(CertPage, LengthBeyondTheBufferIsAFailedRead) {
+    // The library says it wrote more than the buffer holds: nothing past the
+    // buffer is parsed, registered or written, and the read counts as failed.
     Key().containers = {Container("big", 0x05, "zhangsan.der")};
-    g_fake.Find(kKey)->containers[0].cert[0].resize(TOKEN_CERT_MAX + 1, 0);
+    g_fake.certLengthReported = TOKEN_CERT_MAX + 1;
+    MsgBoxCatcher quiet;
     List();
-    EXPECT_EQ(1u, Tree().size());   // nothing read, nothing shown
+    EXPECT_EQ(1u, Tree().size());   // no item, and no "无效容器" either
+    EXPECT_TRUE(quiet.boxes.empty());
+
+    g_fake.certLengthReported = 0;
+    List();
+    ASSERT_EQ(2u, Tree().size());
+    Select(Child(0));
+    g_fake.certLengthReported = TOKEN_CERT_MAX + 1;
+    for (int button : {IDC_BTN_REGISTER, IDC_BTN_VIEW}) {
+        InstallShellLogger();
+        ClearShellLog();
+        MsgBoxCatcher boxes;
+        Click(button);
+        ASSERT_EQ(1u, boxes.boxes.size()) << button;
+        EXPECT_EQ("读取证书失败！", boxes.boxes[0].text);
+        EXPECT_STREQ("warning", boxes.boxes[0].icon);
+    }
+    EXPECT_FALSE(g_fake.Called("CSP_AddCertToIE"));
+    PumpMessages(300);
+    EXPECT_TRUE(WaitShellLog(0).empty());
 }
 
 struct ListingFailure {
@@ -408,15 +446,42 @@ TEST_F(CertActions, DeleteWithNoKeyDoesNothing) {
 // Page base: Esc goes to the outermost window, Enter changes nothing.
 
 TEST_F(CertPage, EscOnAPageReachesTheOutermostWindowAsKeyDownAndUp) {
-    Key();
-    List();
-    SetFocus(page.m_tree.m_hWnd);
-    PostMessageA(page.m_tree.m_hWnd, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-    PostMessageA(page.m_tree.m_hWnd, WM_KEYUP, VK_ESCAPE, 0xC0010001);
-    PumpMessages(50);
-    EXPECT_EQ(1, host.Count(WM_KEYDOWN, VK_ESCAPE));
-    EXPECT_EQ(1, host.Count(WM_KEYUP, VK_ESCAPE));
-    EXPECT_TRUE(page.GetStyle() & WS_VISIBLE);   // the page's own cancel did not hide it
+    // As in the tool: page -> tab control -> main window.
+    HWND tabWnd = CreateWindowExA(0, WC_TABCONTROLA, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 500, 400,
+                                  host.hwnd, (HMENU)1000, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_TRUE(tabWnd);
+    CTabCtrl tab;
+    tab.Attach(tabWnd);
+    CDlgDisp inner;
+    ASSERT_TRUE(inner.Create(IDD_DISP, &tab));
+    inner.ShowWindow(SW_SHOW);
+    struct { HWND target; UINT msg; WPARAM key; LPARAM lParam; } keys[] = {
+        {inner.m_tree.m_hWnd, WM_KEYDOWN, VK_ESCAPE, 0x00010001},
+        {inner.m_tree.m_hWnd, WM_KEYUP, VK_ESCAPE, (LPARAM)0xC0010001},
+        {inner.GetDlgItem(IDC_BTN_VIEW), WM_KEYDOWN, VK_ESCAPE, 0x00010001},
+        {inner.GetDlgItem(IDC_BTN_VIEW), WM_KEYUP, VK_ESCAPE, (LPARAM)0xC0010001},
+    };
+    for (const auto& k : keys) {
+        host.received.clear();
+        SetFocus(k.target);
+        PostMessageA(k.target, k.msg, k.key, k.lParam);
+        PumpMessages(30);
+        ASSERT_EQ(1, host.Count(k.msg, VK_ESCAPE)) << k.msg;
+        for (const MSG& m : host.received) {
+            if (m.message == k.msg) {
+                EXPECT_EQ(k.lParam, m.lParam);
+            }
+        }
+        EXPECT_TRUE(inner.GetStyle() & WS_VISIBLE);   // the page's own cancel did not hide it
+    }
+    // A character message with the Esc code is the page's own business.
+    host.received.clear();
+    PostMessageA(inner.m_tree.m_hWnd, WM_CHAR, VK_ESCAPE, 0x00010001);
+    PumpMessages(30);
+    EXPECT_EQ(0, host.Count(WM_CHAR));
+    ::DestroyWindow(inner.m_hWnd);
+    tab.Detach();
+    DestroyWindow(tabWnd);
 }
 
 TEST_F(CertPage, EnterOnAPageChangesNothing) {
@@ -434,27 +499,36 @@ TEST_F(CertPage, EnterOnAPageChangesNothing) {
 
 TEST(MessageBoxes, PasswordStatusBoxTable) {
     struct { uint32_t status; const char* text; } cases[] = {
-        {0x63C3, "还有3次"},
-        {0x000163C2, "还有2次"},
+        {0x63C3, "用户密码不正确！还有3次可试机会。"},
+        {0x000163C2, "用户密码不正确！还有2次可试机会。"},
         {0x63C0, "FALLBACK"},
         {0x6983, "FALLBACK"},
         {0x80090020, "FALLBACK"},
     };
+    TestHost host;
     for (const auto& c : cases) {
         MsgBoxCatcher boxes;
-        PasswordStatusBox(nullptr, "还有%d次", "FALLBACK", c.status);
+        PasswordStatusBox(host.hwnd, "用户密码不正确！还有%d次可试机会。", "FALLBACK", c.status);
         ASSERT_EQ(1u, boxes.boxes.size());
         EXPECT_EQ(c.text, boxes.boxes[0].text) << std::hex << c.status;
         EXPECT_EQ("提示", boxes.boxes[0].caption);
         EXPECT_STREQ("warning", boxes.boxes[0].icon);
+        EXPECT_EQ(host.hwnd, boxes.boxes[0].owner);
+        EXPECT_EQ((std::vector<int>{IDOK}), boxes.boxes[0].buttons);
     }
     MsgBoxCatcher boxes;
-    InfoBox(nullptr, "信息");
-    WarnBox(nullptr, "警告");
+    InfoBox(host.hwnd, "信息");
+    WarnBox(host.hwnd, "警告");
     ASSERT_EQ(2u, boxes.boxes.size());
+    EXPECT_EQ("信息", boxes.boxes[0].text);
     EXPECT_STREQ("information", boxes.boxes[0].icon);
+    EXPECT_EQ("警告", boxes.boxes[1].text);
     EXPECT_STREQ("warning", boxes.boxes[1].icon);
-    EXPECT_EQ("提示", boxes.boxes[1].caption);
+    for (const auto& b : boxes.boxes) {
+        EXPECT_EQ("提示", b.caption);
+        EXPECT_EQ(host.hwnd, b.owner);
+        EXPECT_EQ((std::vector<int>{IDOK}), b.buttons);
+    }
 }
 
 }  // namespace
