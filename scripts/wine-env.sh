@@ -76,7 +76,14 @@ qrvl_prefix() {
   qrvl_wine wineboot </dev/null >/dev/null 2>&1
   [ -d "$WINEPREFIX/drive_c/windows" ] || qrvl_die "wineboot did not create the prefix $WINEPREFIX"
   # Unmanaged windows: message boxes close at once without a window manager.
-  qrvl_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  # Processes already running (the desktop) keep what they read at start, so
+  # a new prefix gets its services restarted once after the setting.
+  if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+    qrvl_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+    wineserver -k; wineserver -w
+    wineserver -p
+    qrvl_wine wineboot </dev/null >/dev/null 2>&1
+  fi
 }
 
 # Wine with code page 936; the shell itself keeps its own locale.
@@ -99,7 +106,12 @@ qrvl_i386_prefix() {
   mkdir -p "$WINEPREFIX"
   "$i386" exec wineserver -p
   "$i386" exec wine wineboot </dev/null >/dev/null 2>&1
-  "$i386" exec wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+    "$i386" exec wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+    "$i386" exec wineserver -k; "$i386" exec wineserver -w
+    "$i386" exec wineserver -p
+    "$i386" exec wine wineboot </dev/null >/dev/null 2>&1
+  fi
   [ -d "$WINEPREFIX/drive_c/windows" ] || { echo "error: 32-bit wineboot did not create $WINEPREFIX" >&2; return 1; }
 }
 
