@@ -1,6 +1,10 @@
 #include "app/ToolApp.h"
 #include "app/DlgMain.h"
 
+// Key handles and the window marker cross process and library boundaries as
+// 32-bit values on both builds.
+static_assert(sizeof(TOKEN_KEY) == 4, "key handles are 32-bit");
+
 CToolApp theApp;
 
 CToolApp::CToolApp() : CWinApp(nullptr) {}

@@ -25,7 +25,7 @@
 #define ID_TRAY_REFRESH         131
 #define ID_TRAY_EXIT            132
 #define ID_TRAY_SHOW            133
-#define ID_APP_ABOUT            0xE141   // 57681
+#define ID_APP_ABOUT            0xE151   // 57681
 
 // Main window (102)
 #define IDC_KEYLIST             1001

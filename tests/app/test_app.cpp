@@ -293,6 +293,7 @@ TEST_F(Shell, MenuRefreshCommandRefreshes) {
 }
 
 std::vector<std::string> g_menuItems;
+std::vector<UINT> g_menuIds;
 
 // The menu runs its own modal loop; this timer reads its items and closes it.
 void CALLBACK ReadTrackedMenu(HWND, UINT, UINT_PTR, DWORD) {
@@ -303,6 +304,7 @@ void CALLBACK ReadTrackedMenu(HWND, UINT, UINT_PTR, DWORD) {
         char text[64] = {};
         GetMenuStringA(h, i, text, sizeof text, MF_BYPOSITION);
         g_menuItems.push_back(text);
+        g_menuIds.push_back(GetMenuItemID(h, i));
     }
     EndMenu();
 }
@@ -310,10 +312,13 @@ void CALLBACK ReadTrackedMenu(HWND, UINT, UINT_PTR, DWORD) {
 TEST_F(Shell, RightClickTracksTheTrayMenu) {
     Open();
     g_menuItems.clear();
+    g_menuIds.clear();
     UINT_PTR timer = SetTimer(nullptr, 0, 300, ReadTrackedMenu);
     Tray(WM_RBUTTONDOWN);
     KillTimer(nullptr, timer);
     EXPECT_EQ((std::vector<std::string>{"显示用户管理工具", "刷新设备", "", "关于...", "", "退出"}), g_menuItems);
+    // Other programs may send these commands: the numbers are fixed.
+    EXPECT_EQ((std::vector<UINT>{133, 131, 0, 57681, 0, 132}), g_menuIds);
 }
 
 // ---------------------------------------------------------------------------
