@@ -58,7 +58,19 @@ protected:
 // ---------------------------------------------------------------------------
 // Main window
 
+// The style of a dialog template (DLGTEMPLATEEX or DLGTEMPLATE).
+DWORD TemplateStyle(int id) {
+    HRSRC res = FindResourceA(nullptr, MAKEINTRESOURCEA(id), (LPCSTR)RT_DIALOG);
+    const WORD* t = res ? (const WORD*)LockResource(LoadResource(nullptr, res)) : nullptr;
+    if (!t) return 0;
+    const BYTE* b = (const BYTE*)t;
+    DWORD style = 0;
+    memcpy(&style, t[1] == 0xFFFF ? b + 12 : b, sizeof style);
+    return style;
+}
+
 TEST_F(Shell, StartsHiddenAndStaysHiddenUntilAskedFor) {
+    ASSERT_TRUE(TemplateStyle(IDD_MAIN) & WS_VISIBLE);   // the template alone would show it
     Open();
     EXPECT_FALSE(Visible());
     EXPECT_FALSE(dlg->m_allowShow);
