@@ -109,6 +109,8 @@ case ${1:-} in
 setup)
   [ "$(id -u)" -eq 0 ] || die "needs root (debootstrap, chroot, mounts, binfmt_misc)"
   mkdir -p "$W"
+  # Runs that share the root take turns; one that is using it keeps its mounts.
+  exec 9>"$W/.lock"; flock 9
   command -v debootstrap >/dev/null && command -v arch-test >/dev/null ||
     apt-get install -y -qq --no-install-recommends debootstrap arch-test >/dev/null ||
     die "cannot install debootstrap and arch-test"
@@ -126,15 +128,17 @@ setup)
   if ! [ -x "$R/usr/lib/wine/wine" ]; then
     log "installing wine32, xvfb and locales in the root (a few minutes)"
     { in_root apt-get update -qq && in_root apt-get install -y -qq --no-install-recommends wine wine32 locales &&
-      in_root apt-get clean; } >"$W/apt.log" 2>&1 || { umount_all; die "apt-get in the root failed (see $W/apt.log)"; }
+      in_root apt-get clean; } >"$W/apt.log" 2>&1 || die "apt-get in the root failed (see $W/apt.log)"
   fi
   if ! in_root locale -a 2>/dev/null | grep -qx zh_CN.utf8; then
     sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' "$R/etc/locale.gen"
     grep -q '^zh_CN.UTF-8 UTF-8' "$R/etc/locale.gen" || echo 'zh_CN.UTF-8 UTF-8' >>"$R/etc/locale.gen"
     in_root locale-gen >/dev/null
   fi
-  umount_all
-  unregister_qemu
+  if [ "$(cat "$W/.users" 2>/dev/null || echo 0)" -eq 0 ]; then
+    umount_all
+    unregister_qemu
+  fi
   log "ready: $(du -sh --one-file-system "$R" | cut -f1) in $R"
   ;;
 start)
