@@ -90,14 +90,16 @@ mount_all() {
   mountpoint -q "$R/dev/pts" || mount --bind /dev/pts "$R/dev/pts"
   mkdir -p "$R$ROOT_SRC"
   mountpoint -q "$R$ROOT_SRC" || mount --bind "$ROOT_SRC" "$R$ROOT_SRC"
-  echo "$ROOT_SRC" >"$W/.repo-mounted"
+  # Runs from several checkouts may share the root: each one's mount is listed.
+  grep -qxF "$ROOT_SRC" "$W/.repo-mounted" 2>/dev/null || echo "$ROOT_SRC" >>"$W/.repo-mounted"
 }
 
 umount_all() {
   local m
   if [ -f "$W/.repo-mounted" ]; then
-    m=$R$(cat "$W/.repo-mounted")
-    mountpoint -q "$m" && umount "$m"
+    while read -r m; do
+      if mountpoint -q "$R$m"; then umount "$R$m" || umount -l "$R$m"; fi
+    done <"$W/.repo-mounted"
     rm -f "$W/.repo-mounted"
   fi
   for m in "$R/dev/pts" "$R/dev" "$R/proc"; do
