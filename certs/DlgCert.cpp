@@ -20,8 +20,10 @@ void CDlgCert::EnableControls(BOOL enable) {
 }
 
 void CDlgCert::OnBtnBrowse() {
+    // The pre-Windows 2000 structure (76 bytes on 32-bit Windows): no places bar.
     CFileDialog dialog(TRUE, "pfx", nullptr, 0,
-                       "个人信息交换文件-PKCS #12(*.pfx)|*.pfx|PKCS #12(*.p12)|*.p12||", this);
+                       "个人信息交换文件-PKCS #12(*.pfx)|*.pfx|PKCS #12(*.p12)|*.p12||", this,
+                       OPENFILENAME_SIZE_VERSION_400A);
     dialog.SetTitle("个人信息交换文件-PKCS #12");
     if (dialog.DoModal() == IDOK) SetDlgItemText(IDC_EDIT_PFXPATH, dialog.GetPathName());
 }

@@ -246,8 +246,10 @@ TEST_F(ImportPage, FileOfFourGigabytesIsRefusedNotCutShort) {
 
 OPENFILENAMEA g_seenOfn;
 char g_seenFilter[256];
+char g_seenFileName[1];
 BOOL WINAPI PickFile(OPENFILENAMEA* ofn) {
     g_seenOfn = *ofn;
+    g_seenFileName[0] = ofn->lpstrFile ? ofn->lpstrFile[0] : 'X';
     memcpy(g_seenFilter, ofn->lpstrFilter, sizeof g_seenFilter);
     lstrcpynA(ofn->lpstrFile, "C:\\certs\\mine.pfx", ofn->nMaxFile);
     return TRUE;
@@ -262,6 +264,12 @@ TEST_F(ImportPage, BrowseFillsThePathAndCancelKeepsIt) {
     EXPECT_STREQ("个人信息交换文件-PKCS #12", g_seenOfn.lpstrTitle);
     EXPECT_STREQ("pfx", g_seenOfn.lpstrDefExt);
     EXPECT_EQ(page.m_hWnd, g_seenOfn.hwndOwner);
+    EXPECT_EQ((DWORD)OPENFILENAME_SIZE_VERSION_400A, g_seenOfn.lStructSize);
+#ifndef _WIN64
+    EXPECT_EQ(76u, g_seenOfn.lStructSize);
+#endif
+    EXPECT_EQ(nullptr, g_seenOfn.lpstrInitialDir);
+    EXPECT_EQ(0, g_seenFileName[0]);   // no initial file name
     EXPECT_EQ(0, memcmp(g_seenFilter, "个人信息交换文件-PKCS #12(*.pfx)\0*.pfx\0PKCS #12(*.p12)\0*.p12\0\0",
                         sizeof "个人信息交换文件-PKCS #12(*.pfx)\0*.pfx\0PKCS #12(*.p12)\0*.p12\0\0"));
     CFileDialog::s_pfnGetOpenFileName = CancelPick;
@@ -306,6 +314,30 @@ TEST_F(LabelPage, VerifiedKeyGetsItsLabelWithoutAPasswordAndTheHostRefreshes) {
     EXPECT_EQ("我的KEY", g_fake.Find(kKey)->label);
     EXPECT_EQ(1, RefreshCommands());
     EXPECT_EQ("我的KEY", Text(page.m_hWnd, IDC_EDIT_LABEL));
+}
+
+TEST_F(LabelPage, RefreshCommandClimbsPastTheTabControlToTheOutermostWindow) {
+    // As in the tool: page -> tab control -> main window.
+    HWND tabWnd = CreateWindowExA(0, WC_TABCONTROLA, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 500, 400,
+                                  host.hwnd, nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_TRUE(tabWnd);
+    CTabCtrl tab;
+    tab.Attach(tabWnd);
+    CDlgChgLabel inner;
+    ASSERT_TRUE(inner.Create(IDD_CHGLABEL, &tab));
+    inner.m_hKey = kKey;
+    g_fake.Find(kKey)->status = 4;
+    SetDlgItemTextA(inner.m_hWnd, IDC_EDIT_LABEL, "INNER");
+    Click(inner.m_hWnd, IDC_BTN_CHGLABEL);
+    EXPECT_EQ(0, host.Count(WM_COMMAND, MAKEWPARAM(IDC_BTN_REFRESH, 0)));   // posted, not sent
+    EXPECT_EQ(1, RefreshCommands());
+    for (const MSG& m : host.received) {
+        if (m.message == WM_COMMAND) { EXPECT_EQ(0, m.lParam); }
+    }
+    EXPECT_EQ("INNER", g_fake.Find(kKey)->label);
+    DestroyWindow(inner.m_hWnd);
+    tab.Detach();
+    DestroyWindow(tabWnd);
 }
 
 TEST_F(LabelPage, FifteenBytesPassWhole) {
