@@ -98,6 +98,27 @@ protected:
                 IsWindowEnabled(page.GetDlgItem(IDC_BTN_DELETE)) != 0, text};
     }
     void Click(int id) { SendMessageA(page.GetDlgItem(id), BM_CLICK, 0, 0); }
+    // A double-click of the mouse on the item's text, as the tree sees it.
+    void MouseDoubleClick(HTREEITEM item) {
+        RECT r = {};
+        memcpy(&r, &item, sizeof item);
+        SendMessageA(page.m_tree.m_hWnd, TVM_GETITEMRECT, TRUE, (LPARAM)&r);
+        LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        // The tree watches for the button's release after a press: queue it first.
+        PostMessageA(page.m_tree.m_hWnd, WM_LBUTTONUP, 0, at);
+        SendMessageA(page.m_tree.m_hWnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageA(page.m_tree.m_hWnd, WM_LBUTTONUP, 0, at);
+        SendMessageA(page.m_tree.m_hWnd, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+        PumpMessages(20);
+    }
+    // A message box of the page: caption "提示", owned by the page's window
+    // (the system hands a child's box to its top-level window).
+    void ExpectBox(const CapturedBox& box, const char* text, const char* icon) {
+        EXPECT_EQ(text, box.text);
+        EXPECT_STREQ(icon, box.icon) << box.text;
+        EXPECT_EQ("提示", box.caption) << box.text;
+        EXPECT_EQ(host.hwnd, box.owner) << box.text;
+    }
     LRESULT DoubleClick() {
         NMHDR nm = {page.m_tree.m_hWnd, (UINT_PTR)IDC_CERTTREE, (UINT)NM_DBLCLK};
         return SendMessageA(page.m_hWnd, WM_NOTIFY, IDC_CERTTREE, (LPARAM)&nm);
@@ -277,9 +298,23 @@ TEST_F(CertActions, DoubleClickOnTheRootDoesNothing) {
     g_fake.calls.clear();
     MsgBoxCatcher boxes;
     EXPECT_EQ(1, DoubleClick());
+    MouseDoubleClick(page.m_tree.GetRootItem());   // the tree itself neither folds the root
     EXPECT_TRUE(RootExpanded());
     EXPECT_TRUE(g_fake.calls.empty());
     EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(CertActions, DoubleClickOnAnInvalidContainerDoesNothingAndOnACertificateViews) {
+    InstallShellLogger();
+    ClearShellLog();
+    MsgBoxCatcher boxes;
+    g_fake.calls.clear();
+    MouseDoubleClick(Child(2));
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(g_fake.calls.empty());
+    MouseDoubleClick(Child(0));
+    EXPECT_EQ(1u, WaitShellLog(1).size());
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.Texts();
 }
 
 TEST_F(CertActions, ViewWritesTheTemporaryFileAndAsksTheShellToOpenIt) {
@@ -321,8 +356,7 @@ TEST_F(CertActions, LockedTemporaryFileIsTold) {
     Click(IDC_BTN_VIEW);
     CloseHandle(lock);
     ASSERT_EQ(1u, boxes.boxes.size());
-    EXPECT_EQ("创建临时文件失败", boxes.boxes[0].text);
-    EXPECT_STREQ("warning", boxes.boxes[0].icon);
+    ExpectBox(boxes.boxes[0], "创建临时文件失败", "warning");
 }
 
 TEST_F(CertActions, RegisterTellsSuccessAndFailure) {
@@ -331,8 +365,7 @@ TEST_F(CertActions, RegisterTellsSuccessAndFailure) {
         MsgBoxCatcher boxes;
         Click(IDC_BTN_REGISTER);
         ASSERT_EQ(1u, boxes.boxes.size());
-        EXPECT_EQ("注册证书成功", boxes.boxes[0].text);
-        EXPECT_STREQ("information", boxes.boxes[0].icon);
+        ExpectBox(boxes.boxes[0], "注册证书成功", "information");
         EXPECT_EQ(std::vector<std::string>{"both"}, g_fake.addedToIE);
         EXPECT_EQ(2u, g_fake.calls.back().a);   // key specification of the selected item
         EXPECT_EQ(ReadFixture("signing.der").size(), g_fake.calls.back().b);
@@ -341,8 +374,7 @@ TEST_F(CertActions, RegisterTellsSuccessAndFailure) {
     MsgBoxCatcher boxes;
     Click(IDC_BTN_REGISTER);
     ASSERT_EQ(1u, boxes.boxes.size());
-    EXPECT_EQ("注册证书失败!", boxes.boxes[0].text);
-    EXPECT_STREQ("warning", boxes.boxes[0].icon);
+    ExpectBox(boxes.boxes[0], "注册证书失败!", "warning");
 }
 
 TEST_F(CertActions, ReadFailureAndRootSelectionAreTold) {
@@ -357,7 +389,7 @@ TEST_F(CertActions, ReadFailureAndRootSelectionAreTold) {
         MsgBoxCatcher boxes;
         Click(IDC_BTN_REGISTER);
         ASSERT_EQ(1u, boxes.boxes.size());
-        EXPECT_EQ(c.text, boxes.boxes[0].text);
+        ExpectBox(boxes.boxes[0], c.text, "warning");
     }
 }
 
@@ -374,11 +406,11 @@ TEST_F(CertActions, DeletingACertificateAsksTwiceAndNoStopsIt) {
         for (int a : c.answers) boxes.Answer(a);
         Click(IDC_BTN_DELETE);
         ASSERT_EQ(c.questions, boxes.boxes.size());
-        EXPECT_EQ("确实要删除证书吗？", boxes.boxes[0].text);
-        EXPECT_STREQ("question", boxes.boxes[0].icon);
+        ExpectBox(boxes.boxes[0], "确实要删除证书吗？", "question");
         EXPECT_EQ((std::vector<int>{IDYES, IDNO}), boxes.boxes[0].buttons);
         if (c.questions > 1) {
-            EXPECT_EQ("确实要把证书删除吗？删除证书可能会导致您不能进入网上银行证书版系统！", boxes.boxes[1].text);
+            ExpectBox(boxes.boxes[1], "确实要把证书删除吗？删除证书可能会导致您不能进入网上银行证书版系统！", "question");
+            EXPECT_EQ((std::vector<int>{IDYES, IDNO}), boxes.boxes[1].buttons);
         }
         EXPECT_EQ(c.deleted ? 1 : 0, g_fake.Count("CSP_DeleteContainerByName"));
     }
@@ -397,7 +429,8 @@ TEST_F(CertActions, DeletingAnInvalidContainerAsksOnceAndResetsTheButtons) {
     boxes.Answer(IDYES);
     Click(IDC_BTN_DELETE);
     ASSERT_EQ(1u, boxes.boxes.size());
-    EXPECT_EQ("确实要删除容器吗？", boxes.boxes[0].text);
+    ExpectBox(boxes.boxes[0], "确实要删除容器吗？", "question");
+    EXPECT_EQ((std::vector<int>{IDYES, IDNO}), boxes.boxes[0].buttons);
     ASSERT_EQ(1, g_fake.Count("CSP_DeleteContainerByName"));
     for (const auto& call : g_fake.calls) {
         if (call.fn == "CSP_DeleteContainerByName") {
@@ -428,7 +461,7 @@ TEST_F(CertActions, PasswordRefusedOrDeletionFailedStopsTheAction) {
     boxes.Answer(IDYES);
     Click(IDC_BTN_DELETE);
     ASSERT_EQ(3u, boxes.boxes.size());
-    EXPECT_EQ("证书删除失败！", boxes.boxes[2].text);
+    ExpectBox(boxes.boxes[2], "证书删除失败！", "warning");
     EXPECT_EQ(4u, Tree().size());   // left as it was
 }
 
