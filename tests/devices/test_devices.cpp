@@ -11,6 +11,7 @@
 #include "tests/support/TestSupport.h"
 #include <gtest/gtest.h>
 #include <dbt.h>
+#include <aclapi.h>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -431,6 +432,16 @@ bool KeyExists(const std::string& path) {
     return true;
 }
 
+// The key's last write time: deleting a sub-key touches its parent.
+ULONGLONG LastWrite(const std::string& path) {
+    HKEY key;
+    FILETIME t = {};
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &t);
+    RegCloseKey(key);
+    return ((ULONGLONG)t.dwHighDateTime << 32) | t.dwLowDateTime;
+}
+
 DWORD SubKeyCount(const std::string& path) {
     HKEY key;
     DWORD n = 0;
@@ -449,6 +460,10 @@ protected:
             CreateKey(std::string(top) + "\\5&1a2b3c&0&2");
         }
         Open();
+    }
+    void TearDown() override {
+        for (const char* top : kTops) RegDeleteTreeA(HKEY_LOCAL_MACHINE, top);
+        MainWindow::TearDown();
     }
     void Clean() {
         MsgBoxCatcher boxes;
@@ -486,6 +501,11 @@ TEST_F(Cleanup, MatchingProblemDeviceCleansThreeLevelsDownAndKeepsTheTopKeys) {
     EXPECT_EQ("提示", messages[0].caption);
     EXPECT_STREQ("none", messages[0].icon);
     EXPECT_EQ(dlg->m_hWnd, messages[0].owner);
+    // The three trees are separate keys here; each top was last written when
+    // its last sub-key went, so the times give the order of the cleaning.
+    ULONGLONG set1 = LastWrite(kTops[0]), set2 = LastWrite(kTops[1]), current = LastWrite(kTops[2]);
+    EXPECT_LT(set1, set2);
+    EXPECT_LT(set2, current);
 }
 
 TEST_F(Cleanup, DevicesThatDoNotQualifyAreLeftAlone) {
@@ -536,6 +556,33 @@ TEST_F(Cleanup, KeysThatCannotBeDeletedArePassedOverAndTheRestGoes) {
     EXPECT_EQ(1u, SubKeyCount(top));   // the long one
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(parent, longName.c_str()));
     RegCloseKey(parent);
+}
+
+TEST_F(Cleanup, KeyThatDeniesAccessIsPassedOverAndTheRestGoes) {
+    // Sorted first, and no one may open it: the loop must step past it.
+    const std::string denied = std::string(kTops[0]) + "\\0-denied";
+    CreateKey(denied);
+    ACL empty;
+    ASSERT_TRUE(InitializeAcl(&empty, sizeof empty, ACL_REVISION));
+    std::string object = "MACHINE\\" + denied;
+    ASSERT_EQ((DWORD)ERROR_SUCCESS, SetNamedSecurityInfoA(&object[0], SE_REGISTRY_KEY,
+                                                         DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                                         nullptr, nullptr, &empty, nullptr));
+    HKEY probe;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, denied.c_str(), 0, KEY_ALL_ACCESS, &probe) == ERROR_SUCCESS) {
+        RegCloseKey(probe);
+        GTEST_SKIP() << "this registry does not enforce the key's DACL";
+    }
+    g_devices.push_back(ProblemDevice("USB\\Vid_d1a1&Pid_2291"));
+    Clean();   // must come back: no spinning on the denied key
+    EXPECT_EQ(1u, messages.size());
+    HKEY still;   // still there, still closed to everyone
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, denied.c_str(), 0, KEY_READ, &still));
+    EXPECT_FALSE(KeyExists(std::string(kTops[0]) + "\\5&1a2b3c&0&1"));
+    EXPECT_EQ(1u, SubKeyCount(kTops[0]));
+    EXPECT_EQ(0u, SubKeyCount(kTops[1]));
+    EXPECT_EQ(ERROR_SUCCESS, SetNamedSecurityInfoA(&object[0], SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION,
+                                                   nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST_F(Cleanup, NoDeviceSetOrImageListMeansNothingIsDone) {
