@@ -11,7 +11,12 @@ void CDlgMain::OnRefresh() {
     m_keyCombo.ResetContent();
     m_hKey = 0;
     CSP_GetSlotList(g_slotList, &g_slotCount);
-    if (g_slotCount == 0) CleanStaleUsbEntries();
+    if (g_slotCount == 0) {
+        CleanStaleUsbEntries();
+        // While its message box was up, a device change or another refresh
+        // may have listed the keys already; list them once, afresh.
+        m_keyCombo.ResetContent();
+    }
 
     // The list holds 256 handles; a larger count lists only what fits.
     uint32_t inList = g_slotCount < TOKEN_MAX_KEYS ? g_slotCount : TOKEN_MAX_KEYS;

@@ -121,9 +121,16 @@ BOOL CDlgMain::DeleteSubKeysRecursive(const char* keyPath) {
     return TRUE;
 }
 
+// Set while a clean-up runs. Its message box lets messages through, and a
+// refresh they start must not take a new device set or overwrite the
+// identification text under the clean-up that is waiting for the user.
+static bool g_cleanupRunning;
+
 void CDlgMain::CleanStaleUsbEntries() {
     const DeviceSetupApi& api = g_deviceSetupApi;
+    if (g_cleanupRunning) return;
     if (OpenDeviceSet() == INVALID_HANDLE_VALUE) return;
+    g_cleanupRunning = true;
     for (DWORD member = 0;; ++member) {
         SP_DEVINFO_DATA device;
         device.cbSize = sizeof device;
@@ -148,4 +155,5 @@ void CDlgMain::CleanStaleUsbEntries() {
             id += len + 1;
         }
     }
+    g_cleanupRunning = false;
 }

@@ -34,6 +34,10 @@ struct FakeDevice {
 };
 std::vector<FakeDevice> g_devices;
 int g_setsTaken = 0;
+// Run once when the next identification text is read: what happens just
+// before the clean-up's message box comes up.
+void (*g_beforeMessage)() = nullptr;
+HWND g_mainWnd = nullptr;
 
 HDEVINFO WINAPI FakeGetClassDevs(const GUID*, PCSTR, HWND, DWORD flags) {
     ++g_setsTaken;
@@ -53,6 +57,10 @@ BOOL WINAPI FakeEnum(HDEVINFO, DWORD index, PSP_DEVINFO_DATA data) {
 }
 BOOL WINAPI FakeProperty(HDEVINFO, PSP_DEVINFO_DATA data, DWORD property, PDWORD, PBYTE buffer, DWORD size, PDWORD) {
     const FakeDevice& d = g_devices[data->DevInst];
+    if (void (*hook)() = g_beforeMessage) {
+        g_beforeMessage = nullptr;
+        hook();
+    }
     std::string value;
     if (property == SPDRP_HARDWAREID && !d.hardwareIds.empty())
         value = d.rawIds ? d.hardwareIds : d.hardwareIds + std::string("\0", 1);
@@ -88,6 +96,7 @@ protected:
         g_devices.clear();
         g_setsTaken = 0;
         g_deviceSetupApi = kFakeApi;
+        g_beforeMessage = nullptr;
     }
     void TearDown() override {
         dlg.reset();
@@ -583,6 +592,37 @@ TEST_F(Cleanup, KeyThatDeniesAccessIsPassedOverAndTheRestGoes) {
     EXPECT_EQ(0u, SubKeyCount(kTops[1]));
     EXPECT_EQ(ERROR_SUCCESS, SetNamedSecurityInfoA(&object[0], SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION,
                                                    nullptr, nullptr, nullptr, nullptr));
+}
+
+// The message asks the user to plug the key in again, so device changes and
+// refreshes arrive while it is up; its message loop hands them to the window.
+TEST_F(Cleanup, KeyPluggedInWhileTheMessageIsUpIsListedOnce) {
+    g_devices.push_back(ProblemDevice("USB\\Vid_d1a1&Pid_2291"));
+    g_mainWnd = dlg->m_hWnd;
+    g_beforeMessage = [] {
+        g_fake.AddKey(kKeyA, "KEY-A");
+        PostMessageA(g_mainWnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    };
+    MsgBoxCatcher boxes;
+    SendMessageA(dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_REFRESH, BN_CLICKED), 0);
+    EXPECT_EQ(1u, boxes.boxes.size());
+    EXPECT_EQ(std::vector<std::string>{"KEY-A"}, ComboItems());
+    EXPECT_EQ(kKeyA, dlg->m_hKey);
+    EXPECT_EQ(std::vector<TOKEN_KEY>(4, kKeyA), PageKeys());
+    EXPECT_TRUE(PagesEnabled());
+}
+
+TEST_F(Cleanup, RefreshWhileTheMessageIsUpStartsNoSecondCleanup) {
+    g_devices.push_back(ProblemDevice("USB\\Vid_d1a1&Pid_2291"));
+    g_mainWnd = dlg->m_hWnd;
+    g_beforeMessage = [] { PostMessageA(g_mainWnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_REFRESH, BN_CLICKED), 0); };
+    MsgBoxCatcher boxes;
+    SendMessageA(dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_REFRESH, BN_CLICKED), 0);
+    PumpMessages();
+    EXPECT_EQ(1u, boxes.boxes.size()) << boxes.Texts();
+    EXPECT_EQ(1, g_setsTaken);
+    EXPECT_TRUE(Cleaned());
+    EXPECT_TRUE(ComboItems().empty());
 }
 
 TEST_F(Cleanup, NoDeviceSetOrImageListMeansNothingIsDone) {
