@@ -1,0 +1,68 @@
+// The real tool (bin\QuorvelUSBKEY.exe) seen from another process, as a user
+// and a key would see it: started, its windows found, read and clicked from
+// outside. Shared by the end-to-end tests, the hostile-input tests, the
+// benchmarks and the screenshot driver; it needs no test framework.
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+extern const char kTitle[];   // the main window's title, GBK
+
+std::string BinPath(const char* exe);   // bin\<exe> beside this program
+std::wstring Wide(const std::string& gbk);
+
+// Dispatches this thread's messages until pred() holds or ms elapse; returns pred().
+template <class Pred> bool WaitFor(Pred pred, DWORD ms = 15000) {
+    DWORD start = GetTickCount();
+    while (!pred()) {
+        if (GetTickCount() - start > ms) return pred();
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        Sleep(50);
+    }
+    return true;
+}
+
+// Runs bin\tokensim.exe with GBK arguments; returns its exit code.
+DWORD Tokensim(const std::string& args, std::string* out = nullptr);
+
+// Whether the user's "MY" store holds a certificate with this simple name.
+bool StoreHolds(const char* subject);
+
+// A running QuorvelUSBKEY.exe and its windows.
+class CToolProcess {
+public:
+    ~CToolProcess();
+    // Starts the tool and waits for its main window.
+    bool Start();
+    static PROCESS_INFORMATION Launch();
+    static HWND MainWindowOf(DWORD pid);
+    // The control with the id on the page that holds the control uniqueId.
+    HWND Control(int uniqueId, int id);
+    // Texts of the key list, GBK.
+    std::vector<std::string> Labels();
+    // Root and children of the certificate tree, read through the tool's memory.
+    std::vector<std::string> Tree();
+    // Handles of the root and its children, in the same order as Tree().
+    std::vector<HTREEITEM> TreeItems();
+    // Selects a tree item as a click would (the tool is told of the change).
+    bool SelectTreeItem(HTREEITEM item);
+    // Shows the page of the tab index with a click on its tab.
+    bool ClickTab(int index);
+    // Asks the tool to quit (WM_USER+1) and waits for it to end.
+    bool Quit();
+    // Whether the tool answers a message within ms.
+    bool Responds(DWORD ms = 5000);
+    // The tool's visible message box, if any.
+    HWND FindMessageBox();
+    // Closes the tool's next message box with the button id and returns its text.
+    std::string CloseMessageBox(int button = IDOK, DWORD ms = 15000);
+    HWND wnd = nullptr;
+    PROCESS_INFORMATION m_pi = {};
+};
+
+}  // namespace e2e
