@@ -2,6 +2,7 @@
 #include "res/resource.h"
 #include "tests/tokensim/TokensimTestSupport.h"
 #include <commctrl.h>
+#include <shellapi.h>
 #include <wincrypt.h>
 #include <cstring>
 
@@ -225,6 +226,60 @@ std::string CToolProcess::CloseMessageBox(int button, DWORD ms) {
         return true;
     }, ms);
     return text;
+}
+
+// --- Watching the tool under load (hostile-input tests) ---
+
+bool CToolProcess::Alive() {
+    return m_pi.hProcess && WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool CToolProcess::WaitPostedHandled(DWORD ms) {
+    HWND marker = Control(IDC_EDIT_PFXPATH, IDC_EDIT_PFXPATH);
+    DWORD_PTR result = 0;
+    if (!marker || !SendMessageTimeoutA(marker, EM_SETMODIFY, FALSE, 0, SMTO_ABORTIFHUNG, ms, &result))
+        return false;
+    if (!PostMessageA(marker, EM_SETMODIFY, TRUE, 0)) return false;
+    // Polled more often than WaitFor does: callers settle the tool after every step.
+    for (DWORD start = GetTickCount();;) {
+        DWORD_PTR modified = 0;
+        if (SendMessageTimeoutA(marker, EM_GETMODIFY, 0, 0, SMTO_ABORTIFHUNG, 1000, &modified) && modified)
+            return true;
+        if (GetTickCount() - start > ms) return false;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        Sleep(5);
+    }
+}
+
+namespace {
+struct TopWindowSearch {
+    DWORD pid;
+    bool visibleOnly;
+    std::vector<HWND> found;
+};
+BOOL CALLBACK CollectTopWindows(HWND w, LPARAM param) {
+    auto* s = (TopWindowSearch*)param;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == s->pid && (!s->visibleOnly || IsWindowVisible(w))) s->found.push_back(w);
+    return TRUE;
+}
+}  // namespace
+
+std::vector<HWND> CToolProcess::TopWindows(bool visibleOnly) {
+    TopWindowSearch s = {m_pi.dwProcessId, visibleOnly, {}};
+    EnumWindows(CollectTopWindows, (LPARAM)&s);
+    return s.found;
+}
+
+bool CToolProcess::HasTrayIcon() {
+    // A modification that changes nothing succeeds only for an icon the shell has.
+    NOTIFYICONDATAA nid = {};
+    nid.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    nid.hWnd = wnd;
+    nid.uID = 1;
+    return Shell_NotifyIconA(NIM_MODIFY, &nid) != FALSE;
 }
 
 }  // namespace e2e

@@ -63,6 +63,19 @@ public:
     std::string CloseMessageBox(int button = IDOK, DWORD ms = 15000);
     HWND wnd = nullptr;
     PROCESS_INFORMATION m_pi = {};
+
+    // --- Watching the tool under load (hostile-input tests) ---
+    // Whether the process is still running.
+    bool Alive();
+    // Waits until the tool's thread has handled every message posted to it
+    // before this call: a marker posted behind them (the import page's path
+    // edit's modified flag) is seen handled. A message box's own loop handles
+    // it too, so a box may be up when this returns.
+    bool WaitPostedHandled(DWORD ms = 15000);
+    // The tool's top-level windows (all, or only the visible ones).
+    std::vector<HWND> TopWindows(bool visibleOnly);
+    // Whether the shell still has the tool's tray icon (id 1 of the main window).
+    bool HasTrayIcon();
 };
 
 }  // namespace e2e
