@@ -225,11 +225,17 @@ void ExpectHealthy(CToolProcess& tool, const std::string& when) {
     EXPECT_TRUE(tool.HasTrayIcon()) << when << ": the tray icon is gone";
 }
 
-// Top-level windows of the tool beyond those it had at the baseline.
+// Top-level windows of the tool beyond those it had at the baseline. The key
+// list's drop-down (class ComboLBox, a hidden top-level window) is part of
+// the combo box; the 32-bit build's system makes it later than the 64-bit one.
 std::vector<std::string> NewWindows(CToolProcess& tool, const std::vector<HWND>& baseline) {
     std::vector<std::string> extra;
-    for (HWND w : tool.TopWindows(false))
+    for (HWND w : tool.TopWindows(false)) {
+        char cls[64] = {};
+        GetClassNameA(w, cls, sizeof cls);
+        if (strcmp(cls, "ComboLBox") == 0 && !IsWindowVisible(w)) continue;
         if (std::find(baseline.begin(), baseline.end(), w) == baseline.end()) extra.push_back(Describe(w));
+    }
     return extra;
 }
 void ExpectNoNewWindows(CToolProcess& tool, const std::vector<HWND>& baseline, const std::string& when) {
@@ -327,6 +333,7 @@ TEST_F(Hostile, CopyDataOfAnySizeAndShapeShowsAtMostABalloonOf255Bytes) {
            "%u characters\n",
            kMessages, shapes[0], shapes[1], shapes[2], shapes[3], (unsigned)balloonsRead, (unsigned)longest);
     EXPECT_TRUE(tool.Quit());
+    EXPECT_FALSE(tool.HasTrayIcon()) << "the icon outlived the tool";
 }
 
 // ---------------------------------------------------------------------------
@@ -527,9 +534,13 @@ TEST_F(Hostile, FaultyLibraryAnswersOnlyEverShowTheToolsOwnMessages) {
     // program of the system that might show windows of its own.
     InstallShellLogger();
 
-    static const unsigned kSeeds[] = {1, 2, 3, 4, 5, 6};
+    // HOSTILE_FAULT_SEEDS=<n> runs the seeds 1 to n (6 by default) for a longer search.
+    char seedsText[16] = {};
+    unsigned seeds = 6;
+    if (GetEnvironmentVariableA("HOSTILE_FAULT_SEEDS", seedsText, sizeof seedsText) > 0)
+        seeds = (unsigned)strtoul(seedsText, nullptr, 0);
     const int kActions = 40;
-    for (unsigned faultSeed : kSeeds) {
+    for (unsigned faultSeed = 1; faultSeed <= seeds; ++faultSeed) {
         SCOPED_TRACE("TOKENSIM_FAULTS=" + std::to_string(faultSeed));
         std::mt19937 rng(Seed(100 + faultSeed));
         CopyStore(prepared, tstest::NewStore("hostile-faults"));
