@@ -5,7 +5,7 @@
 // must not crash or hang, must show no message but its own, no window but its
 // own, and keep its tray icon.
 //
-// Every test draws from std::mt19937 with a printed seed; HOSTILE_SEED=<n>
+// Every test draws from std::mt19937 with a printed seed; QRVL_HOSTILE_SEED=<n>
 // repeats a run with another base seed.
 #include "tests/support/ShellLog.h"
 #include "tests/support/ToolProcess.h"
@@ -35,7 +35,7 @@ namespace {
 unsigned Seed(unsigned test) {
     char text[32] = {};
     unsigned base = 20261210u;
-    if (GetEnvironmentVariableA("HOSTILE_SEED", text, sizeof text) > 0) base = (unsigned)strtoul(text, nullptr, 0);
+    if (GetEnvironmentVariableA("QRVL_HOSTILE_SEED", text, sizeof text) > 0) base = (unsigned)strtoul(text, nullptr, 0);
     unsigned seed = base + 7919u * test;
     printf("[ hostile  ] seed %u (base %u)\n", seed, base);
     return seed;
@@ -534,10 +534,10 @@ TEST_F(Hostile, FaultyLibraryAnswersOnlyEverShowTheToolsOwnMessages) {
     // program of the system that might show windows of its own.
     InstallShellLogger();
 
-    // HOSTILE_FAULT_SEEDS=<n> runs the seeds 1 to n (6 by default) for a longer search.
+    // QRVL_HOSTILE_FAULT_SEEDS=<n> runs the seeds 1 to n (6 by default) for a longer search.
     char seedsText[16] = {};
     unsigned seeds = 6;
-    if (GetEnvironmentVariableA("HOSTILE_FAULT_SEEDS", seedsText, sizeof seedsText) > 0)
+    if (GetEnvironmentVariableA("QRVL_HOSTILE_FAULT_SEEDS", seedsText, sizeof seedsText) > 0)
         seeds = (unsigned)strtoul(seedsText, nullptr, 0);
     const int kActions = 40;
     for (unsigned faultSeed = 1; faultSeed <= seeds; ++faultSeed) {
