@@ -77,7 +77,16 @@ BOOL CDlgMain::OnCopyData(HWND, COPYDATASTRUCT* data) {
     char text[sizeof m_nid.szInfo];
     size_t n = data->cbData < sizeof text - 1 ? data->cbData : sizeof text - 1;
     memcpy(text, data->lpData, n);
-    text[n] = 0;
+    const char* end = (const char*)memchr(text, 0, n);
+    if (end) n = (size_t)(end - text);
+    // Whole GBK characters only: a cut may not leave half of one at the end.
+    size_t whole = 0;
+    while (whole < n) {
+        size_t step = ::IsDBCSLeadByteEx(936, (BYTE)text[whole]) ? 2 : 1;
+        if (whole + step > n) break;
+        whole += step;
+    }
+    text[whole] = 0;
     ShowBalloon(text);
     return TRUE;
 }

@@ -237,6 +237,10 @@ TEST_F(Shell, CopyDataShowsTheTextReadingNoMoreThanWasSent) {
         {std::string(255, 'a'), 255, std::string(255, 'a')},
         {std::string(256, 'b'), 256, std::string(255, 'b')},
         {std::string(4000, 'c'), 4000, std::string(255, 'c')},
+        // Cut at 255 bytes inside a double-byte character: the half goes.
+        {"ab" + std::string(128 * 2, '\xB0'), 258, "ab" + std::string(126 * 2, '\xB0')},
+        {std::string(254, 'd') + "中文", 258, std::string(254, 'd')},
+        {"中文", 4, "中文"},
     };
     for (const auto& c : cases) {
         COPYDATASTRUCT cds = {7, c.sent, (void*)c.data.data()};
