@@ -153,10 +153,14 @@ start)
   ;;
 exec)
   shift
+  qrvl_vars=()
+  for v in $(compgen -e); do
+    case $v in QRVL_*) qrvl_vars+=("$v=${!v}") ;; esac
+  done
   exec chroot "$R" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root USER=root \
     LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 DISPLAY="${DISPLAY:-}" WINEARCH=win32 \
     WINEPREFIX="${WINEPREFIX:-}" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml=" \
-    TOKENSIM_STORE="${TOKENSIM_STORE:-}" TOKENSIM_PIN="${TOKENSIM_PIN:-}" "$@"
+    TOKENSIM_STORE="${TOKENSIM_STORE:-}" TOKENSIM_PIN="${TOKENSIM_PIN:-}" "${qrvl_vars[@]}" "$@"
   ;;
 stop|purge)
   if [ -x "$R/usr/bin/wineserver" ] && mountpoint -q "$R/proc" && [ -n "${WINEPREFIX:-}" ]; then
