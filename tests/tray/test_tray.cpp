@@ -9,6 +9,7 @@
 #include "res/resource.h"
 #include "tests/fake/FakeToken.h"
 #include "tests/support/ShellLog.h"
+#include "tests/support/ShellTray.h"
 #include "tests/support/TestSupport.h"
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -20,104 +21,24 @@
 
 namespace {
 
-std::string ClassOf(HWND wnd) {
-    char name[64] = {};
-    GetClassNameA(wnd, name, sizeof name);
-    return name;
-}
-
-// The icon windows of the shell's tray (children of the standalone tray).
-std::vector<HWND> TrayIcons() {
-    std::vector<HWND> icons;
-    HWND tray = nullptr;
-    while ((tray = FindWindowExA(nullptr, tray, "__winex11_standalone_tray", nullptr)) != nullptr)
-        for (HWND c = GetWindow(tray, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-            if (ClassOf(c) == "__winex11_tray_icon") icons.push_back(c);
-    return icons;
-}
-
-// The text of a balloon: a tooltip control of the shell's process whose
-// window text is empty; its one tool holds the text. The tool record and the
-// text buffer must live in that process, so they are placed there.
-std::string BalloonText(HWND wnd, DWORD pid) {
-    std::string text;
-    HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (!proc) return text;
-    const SIZE_T kTextOffset = 512, kTextChars = 1024;
-    BYTE* remote = (BYTE*)VirtualAllocEx(proc, nullptr, kTextOffset + kTextChars * sizeof(WCHAR), MEM_COMMIT, PAGE_READWRITE);
-    if (remote) {
-        TTTOOLINFOW ti = {};
-        ti.cbSize = sizeof ti;
-        ti.lpszText = (LPWSTR)(remote + kTextOffset);
-        WCHAR none = 0;
-        SIZE_T done = 0;
-        WriteProcessMemory(proc, remote, &ti, sizeof ti, &done);
-        WriteProcessMemory(proc, remote + kTextOffset, &none, sizeof none, &done);
-        if (SendMessageW(wnd, TTM_ENUMTOOLSW, 0, (LPARAM)remote)) {
-            WCHAR wide[kTextChars] = {};
-            ReadProcessMemory(proc, remote + kTextOffset, wide, sizeof wide - sizeof(WCHAR), &done);
-            char narrow[kTextChars * 2] = {};
-            WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
-            text = narrow;
-        }
-        VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
-    }
-    CloseHandle(proc);
-    return text;
-}
-
-// Texts of the shell's tooltip controls: the visible ones are balloons; the
-// hidden ones include each icon's tooltip.
-struct ToolTexts {
-    bool visible;
-    std::vector<std::string> texts;
-};
-BOOL CALLBACK CollectToolTexts(HWND wnd, LPARAM out) {
-    auto* tt = reinterpret_cast<ToolTexts*>(out);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    if (pid != GetCurrentProcessId() && (IsWindowVisible(wnd) != FALSE) == tt->visible &&
-        ClassOf(wnd) == "tooltips_class32")
-        tt->texts.push_back(BalloonText(wnd, pid));
-    return TRUE;
-}
-std::vector<std::string> ShellToolTexts(bool visible) {
-    ToolTexts tt = {visible, {}};
-    EnumWindows(CollectToolTexts, (LPARAM)&tt);
-    return tt.texts;
-}
-bool Contains(const std::vector<std::string>& texts, const std::string& text) {
-    for (const auto& t : texts)
-        if (t == text) return true;
-    return false;
-}
-bool BalloonShown(const std::string& text) { return Contains(ShellToolTexts(true), text); }
+using namespace shelltray;
 
 // The tracked tray menu runs its own loop; a timer finds the menu window and
 // posts it the queued keys (VK_DOWN/VK_UP to move, VK_RETURN to choose).
 std::vector<WPARAM> g_menuKeys;
 std::vector<std::string> g_menuSeen;
-void CALLBACK PressMenuKeys(HWND, UINT, UINT_PTR id, DWORD) {
-    HWND menu = FindWindowA("#32768", nullptr);
-    if (!menu || !IsWindowVisible(menu)) return;
+void CALLBACK PressQueuedMenuKeys(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND menu = MenuWindow(GetCurrentProcessId());
+    if (!menu) return;
     KillTimer(nullptr, id);
-    HMENU h = (HMENU)SendMessageA(menu, 0x01E1 /* MN_GETHMENU */, 0, 0);
-    g_menuSeen.clear();
-    for (int i = 0; i < GetMenuItemCount(h); ++i) {
-        char text[64] = {};
-        GetMenuStringA(h, i, text, sizeof text, MF_BYPOSITION);
-        g_menuSeen.push_back(text);
-    }
-    for (WPARAM key : g_menuKeys) {
-        PostMessageA(menu, WM_KEYDOWN, key, 1);
-        PostMessageA(menu, WM_KEYUP, key, 0xC0000001);
-    }
+    g_menuSeen = MenuTexts(menu);
+    PressMenuKeys(menu, g_menuKeys);
 }
 // Right-clicks the icon (the shell's callback message) and chooses from the
 // menu with the keys.
 void ChooseFromTrayMenu(HWND main, std::vector<WPARAM> keys) {
     g_menuKeys = keys;
-    SetTimer(nullptr, 0, 100, PressMenuKeys);
+    SetTimer(nullptr, 0, 100, PressQueuedMenuKeys);
     SendMessageA(main, WM_QRVL_TRAY, 1, WM_RBUTTONDOWN);
 }
 
