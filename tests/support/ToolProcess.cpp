@@ -282,4 +282,44 @@ bool CToolProcess::HasTrayIcon() {
     return Shell_NotifyIconA(NIM_MODIFY, &nid) != FALSE;
 }
 
+// --- Answering the tool's boxes and prompts (journeys) ---
+
+std::string CToolProcess::AnswerMessageBox(int button, std::string* caption, DWORD ms) {
+    std::string text;
+    HWND box = nullptr;
+    if (!WaitFor([&] { return (box = FindMessageBox()) != nullptr; }, ms)) return text;
+    char t[512] = {};
+    GetDlgItemTextA(box, 0xFFFF, t, sizeof t);
+    text = t;
+    if (caption) {
+        char c[128] = {};
+        GetWindowTextA(box, c, sizeof c);
+        *caption = c;
+    }
+    PostMessageA(box, WM_COMMAND, button, 0);
+    WaitFor([&] { return !IsWindow(box); }, ms);
+    return text;
+}
+
+bool CToolProcess::AnswerPasswordPrompt(const char* password, DWORD ms) {
+    static const char kPromptTitle[] = "USBKEY用户密码";
+    const int kEdit = 102;
+    HWND prompt = nullptr;
+    bool found = WaitFor([&] {
+        for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", kPromptTitle)) != nullptr;) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            if (owner == m_pi.dwProcessId && IsWindowVisible(w)) {
+                prompt = w;
+                return true;
+            }
+        }
+        return false;
+    }, ms);
+    if (!found) return false;
+    SendDlgItemMessageA(prompt, kEdit, WM_SETTEXT, 0, (LPARAM)password);
+    PostMessageA(prompt, WM_COMMAND, IDOK, 0);
+    return WaitFor([&] { return !IsWindow(prompt); }, ms);
+}
+
 }  // namespace e2e

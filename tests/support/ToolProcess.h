@@ -76,6 +76,15 @@ public:
     std::vector<HWND> TopWindows(bool visibleOnly);
     // Whether the shell still has the tool's tray icon (id 1 of the main window).
     bool HasTrayIcon();
+
+    // --- Answering the tool's boxes and prompts (journeys) ---
+    // Closes the tool's next message box with the button and waits until the
+    // box is gone, so that a box shown next is not taken for it. Returns the
+    // box's text and, if asked, its caption (GBK); empty when none came.
+    std::string AnswerMessageBox(int button = IDOK, std::string* caption = nullptr, DWORD ms = 15000);
+    // Types the password into the stand-in library's prompt ("USBKEY用户密码",
+    // shown in the tool's process) and presses its OK button.
+    bool AnswerPasswordPrompt(const char* password, DWORD ms = 15000);
 };
 
 }  // namespace e2e
