@@ -26,7 +26,11 @@ int main(int argc, char** argv) {
     view.dwSize = sizeof view;
     view.pCertContext = cert;
     BOOL changed = FALSE;
-    BOOL shown = CryptUIDlgViewCertificateA(&view, &changed);
+    // Looked up at run time: not every tool chain ships its import library.
+    typedef BOOL(WINAPI * ViewFn)(PCCRYPTUI_VIEWCERTIFICATE_STRUCTA, BOOL*);
+    HMODULE ui = LoadLibraryA("cryptui.dll");
+    ViewFn viewCertificate = ui ? (ViewFn)(void*)GetProcAddress(ui, "CryptUIDlgViewCertificateA") : nullptr;
+    BOOL shown = viewCertificate && viewCertificate(&view, &changed);
     CertFreeCertificateContext(cert);
     return shown ? 0 : 1;
 }
