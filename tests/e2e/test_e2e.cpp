@@ -224,6 +224,31 @@ private:
     std::string m_old;
 };
 
+// Whether a window or one of its descendants shows text containing the part.
+struct TextSearch {
+    const char* part;
+    bool found;
+};
+// Read in the wide form: a rich edit of another process gives nothing in the narrow one.
+std::string WideText(HWND w) {
+    wchar_t wide[2048] = {};
+    DWORD_PTR n = 0;
+    SendMessageTimeoutW(w, WM_GETTEXT, 2048, (LPARAM)wide, SMTO_ABORTIFHUNG, 2000, &n);
+    char gbk[4096] = {};
+    WideCharToMultiByte(936, 0, wide, -1, gbk, sizeof gbk, nullptr, nullptr);
+    return gbk;
+}
+BOOL CALLBACK SearchText(HWND w, LPARAM param) {
+    auto* s = reinterpret_cast<TextSearch*>(param);
+    s->found = WideText(w).find(s->part) != std::string::npos;
+    return !s->found;
+}
+bool ShowsText(HWND wnd, const char* part) {
+    TextSearch s = {part, Text(wnd).find(part) != std::string::npos};
+    if (!s.found) EnumChildWindows(wnd, SearchText, (LPARAM)&s);
+    return s.found;
+}
+
 // The visible top-level windows of all processes.
 BOOL CALLBACK CollectVisible(HWND w, LPARAM out) {
     if (IsWindowVisible(w)) reinterpret_cast<std::vector<HWND>*>(out)->push_back(w);
@@ -283,6 +308,7 @@ TEST_F(EndToEnd, CertificateIsRegisteredViewedAndDeletedFromTheTree) {
             GetWindowThreadProcessId(viewer, &pid);
             EXPECT_NE(tool.m_pi.dwProcessId, pid);
             EXPECT_FALSE(Text(viewer).empty());
+            EXPECT_TRUE(ShowsText(viewer, "张三")) << "the viewer shows the certificate's subject";
             HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
             PostMessageA(viewer, WM_COMMAND, IDOK, 0);
             EXPECT_TRUE(WaitFor([&] { return !IsWindow(viewer); }, 5000));
