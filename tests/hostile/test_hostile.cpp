@@ -8,6 +8,7 @@
 // Every test draws from std::mt19937 with a printed seed; QRVL_HOSTILE_SEED=<n>
 // repeats a run with another base seed.
 #include "tests/support/ShellLog.h"
+#include "tests/support/ShellTray.h"
 #include "tests/support/ToolProcess.h"
 #include "tests/tokensim/TokensimTestSupport.h"
 #include "res/resource.h"
@@ -148,64 +149,6 @@ const CKnownTexts& KnownTexts() {
 }
 
 // ---------------------------------------------------------------------------
-// Balloons: visible tooltip controls of the shell (another process than this
-// one and the tool); the text of a balloon is the text of its one tool. The
-// tool record and the text buffer are placed in the shell's process.
-
-std::wstring ToolTipText(HWND tip, DWORD pid) {
-    std::wstring text;
-    HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (!proc) return text;
-    const SIZE_T kTextOffset = 512, kTextChars = 2048;
-    BYTE* remote = (BYTE*)VirtualAllocEx(proc, nullptr, kTextOffset + kTextChars * sizeof(WCHAR), MEM_COMMIT,
-                                         PAGE_READWRITE);
-    if (remote) {
-        TTTOOLINFOW ti = {};
-        ti.cbSize = sizeof ti;
-        ti.lpszText = (LPWSTR)(remote + kTextOffset);
-        WCHAR none = 0;
-        SIZE_T done = 0;
-        WriteProcessMemory(proc, remote, &ti, sizeof ti, &done);
-        WriteProcessMemory(proc, remote + kTextOffset, &none, sizeof none, &done);
-        DWORD_PTR found = 0;
-        if (SendMessageTimeoutW(tip, TTM_ENUMTOOLSW, 0, (LPARAM)remote, SMTO_ABORTIFHUNG, 2000, &found) && found) {
-            std::vector<WCHAR> wide(kTextChars + 1, 0);
-            ReadProcessMemory(proc, remote + kTextOffset, wide.data(), kTextChars * sizeof(WCHAR), &done);
-            text = wide.data();
-        }
-        VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
-    }
-    CloseHandle(proc);
-    return text;
-}
-
-struct BalloonSearch {
-    DWORD toolPid;
-    std::vector<std::wstring> texts;
-};
-BOOL CALLBACK CollectBalloons(HWND w, LPARAM param) {
-    auto* s = (BalloonSearch*)param;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    char cls[64] = {};
-    GetClassNameA(w, cls, sizeof cls);
-    if (pid != GetCurrentProcessId() && pid != s->toolPid && IsWindowVisible(w) && strcmp(cls, "tooltips_class32") == 0)
-        s->texts.push_back(ToolTipText(w, pid));
-    return TRUE;
-}
-std::vector<std::wstring> Balloons(CToolProcess& tool) {
-    BalloonSearch s = {tool.m_pi.dwProcessId, {}};
-    EnumWindows(CollectBalloons, (LPARAM)&s);
-    return s.texts;
-}
-bool BalloonShown(CToolProcess& tool, const std::string& gbk) {
-    std::wstring want = Wide(gbk);
-    for (const auto& t : Balloons(tool))
-        if (t == want) return true;
-    return false;
-}
-
-// ---------------------------------------------------------------------------
 // The tool's state after an ordeal
 
 // Alive, answering, no message box, no visible window, the main window still
@@ -290,7 +233,7 @@ TEST_F(Hostile, CopyDataOfAnySizeAndShapeShowsAtMostABalloonOf255Bytes) {
         ASSERT_NE(0, SendMessageTimeoutA(tool.wnd, WM_COPYDATA, sender, (LPARAM)&cds, SMTO_ABORTIFHUNG, 10000, &result))
             << "message " << i << " shape " << shape << " size " << cds.cbData;
         if (i % 20 == 19) {
-            for (const auto& text : Balloons(tool)) {
+            for (const auto& text : shelltray::BalloonsW()) {
                 ++balloonsRead;
                 longest = std::max(longest, text.size());
                 EXPECT_LE(text.size(), 255u) << "after message " << i;
@@ -308,7 +251,7 @@ TEST_F(Hostile, CopyDataOfAnySizeAndShapeShowsAtMostABalloonOf255Bytes) {
         DWORD_PTR result = 0;
         ASSERT_NE(0, SendMessageTimeoutA(tool.wnd, WM_COPYDATA, 0, (LPARAM)&cds, SMTO_ABORTIFHUNG, 10000, &result));
         std::string shown = text->substr(0, 255);
-        EXPECT_TRUE(WaitFor([&] { return BalloonShown(tool, shown); }, 12000))
+        EXPECT_TRUE(WaitFor([&] { return shelltray::BalloonShown(shown); }, 12000))
             << "balloon of " << text->size() << " bytes";
     }
     // Texts of any bytes: the balloon holds what the first 255 of them make.
@@ -319,7 +262,7 @@ TEST_F(Hostile, CopyDataOfAnySizeAndShapeShowsAtMostABalloonOf255Bytes) {
         DWORD_PTR result = 0;
         ASSERT_NE(0, SendMessageTimeoutA(tool.wnd, WM_COPYDATA, 0, (LPARAM)&cds, SMTO_ABORTIFHUNG, 10000, &result));
         std::vector<std::wstring> shown;
-        EXPECT_TRUE(WaitFor([&] { return !(shown = Balloons(tool)).empty() && !shown[0].empty(); }, 12000));
+        EXPECT_TRUE(WaitFor([&] { return !(shown = shelltray::BalloonsW()).empty() && !shown[0].empty(); }, 12000));
         for (const auto& text : shown) {
             ++balloonsRead;
             longest = std::max(longest, text.size());
@@ -372,10 +315,10 @@ TEST_F(Hostile, NotificationIndexesOfEveryKindPostedAndSentInThousands) {
     EXPECT_TRUE(tool.WaitPostedHandled(60000)) << "the posted notifications were not all handled";
     ExpectHealthy(tool, "after the notification storm");
     ExpectNoNewWindows(tool, baseline, "after the notification storm");
-    for (const auto& text : Balloons(tool)) EXPECT_LE(text.size(), 255u);
+    for (const auto& text : shelltray::BalloonsW()) EXPECT_LE(text.size(), 255u);
     // Still shows what it is asked to.
     PostMessageA(tool.wnd, WM_USER + 5, 13, 0);
-    EXPECT_TRUE(WaitFor([&] { return BalloonShown(tool, "导入证书完成!"); }, 12000));
+    EXPECT_TRUE(WaitFor([&] { return shelltray::BalloonShown("导入证书完成!"); }, 12000));
     printf("[ hostile  ] WM_USER+5: %d posted (%d refused by the system), %d sent; %d of them valid indexes\n", kPosted,
            refused, kSent, valid);
     EXPECT_TRUE(tool.Quit());

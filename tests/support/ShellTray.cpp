@@ -21,12 +21,13 @@ std::vector<HWND> TrayIcons() {
 // A balloon is a tooltip control of the shell's process whose window text is
 // empty; its one tool holds the text. The tool record and the text buffer
 // must live in that process, so they are placed there.
-std::string BalloonText(HWND wnd, DWORD pid) {
-    std::string text;
+std::wstring BalloonTextW(HWND wnd, DWORD pid) {
+    std::wstring text;
     HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
     if (!proc) return text;
-    const SIZE_T kTextOffset = 512, kTextChars = 1024;
-    BYTE* remote = (BYTE*)VirtualAllocEx(proc, nullptr, kTextOffset + kTextChars * sizeof(WCHAR), MEM_COMMIT, PAGE_READWRITE);
+    const SIZE_T kTextOffset = 512, kTextChars = 2048;
+    BYTE* remote = (BYTE*)VirtualAllocEx(proc, nullptr, kTextOffset + kTextChars * sizeof(WCHAR), MEM_COMMIT,
+                                         PAGE_READWRITE);
     if (remote) {
         TTTOOLINFOW ti = {};
         ti.cbSize = sizeof ti;
@@ -35,12 +36,11 @@ std::string BalloonText(HWND wnd, DWORD pid) {
         SIZE_T done = 0;
         WriteProcessMemory(proc, remote, &ti, sizeof ti, &done);
         WriteProcessMemory(proc, remote + kTextOffset, &none, sizeof none, &done);
-        if (SendMessageW(wnd, TTM_ENUMTOOLSW, 0, (LPARAM)remote)) {
-            WCHAR wide[kTextChars] = {};
-            ReadProcessMemory(proc, remote + kTextOffset, wide, sizeof wide - sizeof(WCHAR), &done);
-            char narrow[kTextChars * 2] = {};
-            WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
-            text = narrow;
+        DWORD_PTR found = 0;
+        if (SendMessageTimeoutW(wnd, TTM_ENUMTOOLSW, 0, (LPARAM)remote, SMTO_ABORTIFHUNG, 2000, &found) && found) {
+            std::vector<WCHAR> wide(kTextChars + 1, 0);
+            ReadProcessMemory(proc, remote + kTextOffset, wide.data(), kTextChars * sizeof(WCHAR), &done);
+            text = wide.data();
         }
         VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
     }
@@ -48,10 +48,19 @@ std::string BalloonText(HWND wnd, DWORD pid) {
     return text;
 }
 
+std::string BalloonText(HWND wnd, DWORD pid) {
+    std::wstring wide = BalloonTextW(wnd, pid);
+    int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return std::string();
+    std::vector<char> narrow((size_t)size, 0);
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow.data(), size, nullptr, nullptr);
+    return narrow.data();
+}
+
 namespace {
 struct ToolTexts {
     bool visible;
-    std::vector<std::string> texts;
+    std::vector<std::wstring> texts;
 };
 BOOL CALLBACK CollectToolTexts(HWND wnd, LPARAM out) {
     auto* tt = reinterpret_cast<ToolTexts*>(out);
@@ -59,16 +68,27 @@ BOOL CALLBACK CollectToolTexts(HWND wnd, LPARAM out) {
     GetWindowThreadProcessId(wnd, &pid);
     if (pid != GetCurrentProcessId() && (IsWindowVisible(wnd) != FALSE) == tt->visible &&
         ClassOf(wnd) == "tooltips_class32")
-        tt->texts.push_back(BalloonText(wnd, pid));
+        tt->texts.push_back(BalloonTextW(wnd, pid));
     return TRUE;
 }
-}  // namespace
-
-std::vector<std::string> ShellToolTexts(bool visible) {
+std::vector<std::wstring> ToolTextsW(bool visible) {
     ToolTexts tt = {visible, {}};
     EnumWindows(CollectToolTexts, (LPARAM)&tt);
     return tt.texts;
 }
+}  // namespace
+
+std::vector<std::string> ShellToolTexts(bool visible) {
+    std::vector<std::string> texts;
+    for (const auto& wide : ToolTextsW(visible)) {
+        char narrow[4096] = {};
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow, sizeof narrow - 1, nullptr, nullptr);
+        texts.push_back(narrow);
+    }
+    return texts;
+}
+
+std::vector<std::wstring> BalloonsW() { return ToolTextsW(true); }
 
 bool Contains(const std::vector<std::string>& texts, const std::string& text) {
     for (const auto& t : texts)

@@ -17,6 +17,11 @@ std::vector<HWND> TrayIcons();
 // The text of one tooltip control of process pid (its first tool), read
 // through that process's memory.
 std::string BalloonText(HWND wnd, DWORD pid);
+std::wstring BalloonTextW(HWND wnd, DWORD pid);   // the same, as the control holds it
+
+// The texts of the visible balloons, as the shell holds them (UTF-16: a text
+// that is not valid GBK keeps its length here).
+std::vector<std::wstring> BalloonsW();
 
 // Texts of the tooltip controls of other processes, visible or hidden ones.
 std::vector<std::string> ShellToolTexts(bool visible);
