@@ -1,0 +1,102 @@
+#!/bin/bash
+# Prints the tool's figures in one run, under Wine on an Xvfb of its own:
+# start-up against a minimal dialog program, a full refresh and a
+# certificate listing with the stand-in library and the library's share of
+# them, and what the tool holds (GDI objects, windows, private bytes) after
+# start, after 10,000 refreshes and after 1,000 removals and insertions.
+# Builds x86_64 in ${QRVL_BUILD:-build}/x86_64; leaves nothing running.
+set -u
+cd "$(dirname "$0")/.."
+source scripts/wine-env.sh
+
+build=${QRVL_BUILD:-$QRVL_ROOT/build}/x86_64
+trap qrvl_cleanup EXIT
+qrvl_install_missing
+qrvl_build x86_64-w64-mingw32 "$build" >/dev/null
+qrvl_locale "$build"
+qrvl_start_xvfb
+qrvl_prefix "$build"
+
+out=$build/bench
+rm -rf "$out" && mkdir -p "$out"
+run() {
+  local exe=$1 tag=$1; shift
+  [ "${1:-}" = timing ] && tag=$exe-timing-$2 && set -- timing
+  qrvl_say "running $exe $*"
+  TOKENSIM_STORE="$out/store-$tag" qrvl_wine "$build/bin/$exe.exe" "$@" >"$out/$tag.txt" 2>"$out/$tag.err" \
+    || { cat "$out/$tag.err" >&2; qrvl_die "$exe failed"; }
+}
+# The times vary from run to run under Wine (the refresh shows and hides
+# windows on the X server): five runs of each, taken in turns.
+for i in 1 2 3 4 5; do
+  run bench_refresh_double timing $i
+  run bench_refresh_standin timing $i
+done
+run bench_refresh_double
+run bench_refresh_standin
+run bench_tool
+run bench_store_probe "Z:${QRVL_ROOT//\//\\}\\tests\\data\\zhangsan.der"
+
+/usr/bin/python3 - "$out" <<'PY'
+import sys, os
+out = sys.argv[1]
+v = {}
+names = ("bench_refresh_double", "bench_refresh_standin", "bench_tool", "bench_store_probe")
+for name in names:
+    for line in open(os.path.join(out, name + ".txt"), encoding="ascii", errors="replace"):
+        parts = line.split()
+        if len(parts) == 2:
+            v[(name, parts[0])] = float(parts[1])
+d, s, t, p = names
+def median(xs):
+    xs = sorted(xs)
+    return xs[len(xs) // 2] if len(xs) % 2 else (xs[len(xs) // 2 - 1] + xs[len(xs) // 2]) / 2
+for prog in (d, s):
+    for key in ("refresh_ms", "listing_ms"):
+        runs = []
+        for i in range(1, 6):
+            for line in open(os.path.join(out, "%s-timing-%d.txt" % (prog, i))):
+                parts = line.split()
+                if len(parts) == 2 and parts[0] == key:
+                    runs.append(float(parts[1]))
+        v[(prog, key)] = median(runs)
+        v[(prog, key + "_range")] = (min(runs), max(runs))
+def share(key):
+    total, own = v[(s, key)], v[(d, key)]
+    return 100.0 * (total - own) / total if total > 0 else 0.0
+print()
+print("start-up, CreateProcess until the main window answers (median of 10 runs):")
+print("  minimal dialog program              %7.1f ms" % v[(t, "minimal_start_ms")])
+for key, what in (("tool_start_nokey_ms", "no key"), ("tool_start_onekey_ms", "one key, 2 certificates")):
+    print("  tool, %-29s %7.1f ms = %.2f x the minimal dialog"
+          % (what, v[(t, key)], v[(t, key)] / v[(t, "minimal_start_ms")]))
+print()
+print("8 keys of 6 certificates, in process (median over 5 runs of the median of 200; range of the runs):")
+for key, what in (("refresh_ms", "full refresh"), ("listing_ms", "certificate listing")):
+    print("  %-20s %6.3f ms with the stand-in (%.3f-%.3f), %6.3f ms with the test double (%.3f-%.3f): %4.1f %% inside the library"
+          % ((what, v[(s, key)]) + v[(s, key + "_range")] + (v[(d, key)],) + v[(d, key + "_range")] + (share(key),)))
+print("  the refresh command sent to the real tool from another process (1 key): %.3f ms" % v[(t, "tool_refresh_ms")])
+print()
+print("what the tool holds                         GDI objects  windows  private bytes")
+rows = [("real tool, after start", t, "tool_start"), ("real tool, after 10,000 refreshes", t, "tool_refreshed")]
+for prog, lib in ((s, "stand-in"), (d, "test double")):
+    rows += [("in process, %s, after start" % lib, prog, "inproc_start"),
+             ("in process, %s, 10,000 refreshes" % lib, prog, "inproc_refreshed"),
+             ("in process, %s, before cycles" % lib, prog, "inproc_precycle"),
+             ("in process, %s, 1,000 cycles" % lib, prog, "inproc_cycled")]
+for what, prog, key in rows:
+    print("  %-42s %9d %8d %14d" % (what, v[(prog, key + "_gdi")], v[(prog, key + "_windows")], v[(prog, key + "_private")]))
+print()
+print("growth:")
+for what, prog, base, later in (("real tool, 10,000 refreshes", t, "tool_start", "tool_refreshed"),
+                                ("stand-in, 10,000 refreshes", s, "inproc_start", "inproc_refreshed"),
+                                ("stand-in, 1,000 cycles", s, "inproc_precycle", "inproc_cycled"),
+                                ("test double, 10,000 refreshes", d, "inproc_start", "inproc_refreshed"),
+                                ("test double, 1,000 cycles", d, "inproc_precycle", "inproc_cycled")):
+    g = {k: v[(prog, later + "_" + k)] - v[(prog, base + "_" + k)] for k in ("gdi", "windows", "private")}
+    print("  %-30s GDI %+4d, windows %+3d, private %+10d bytes (%+.1f KiB)"
+          % (what, g["gdi"], g["windows"], g["private"], g["private"] / 1024))
+print("  the system's certificate store alone keeps %.0f bytes per added and deleted entry (bench_store_probe);"
+      % v[(p, "store_bytes_per_add_delete")])
+print("  the stand-in adds and deletes one entry per certificate of every inserted key at each key change.")
+PY
