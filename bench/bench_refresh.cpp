@@ -30,16 +30,7 @@ const int kKeys = 8, kContainers = 6;
 
 bool MakeKeys() {
 #ifdef QRVL_BENCH_DOUBLE
-    for (TOKEN_KEY k = 1; k <= kKeys; ++k) {
-        FakeKey& key = g_fake.AddKey(k, ("KEY" + std::to_string(k)).c_str());
-        for (int c = 0; c < kContainers; ++c) {
-            FakeContainer container;
-            container.name = "C" + std::to_string(c);
-            container.flags = 0x05;
-            container.cert[0] = ReadFixture("zhangsan.der");
-            key.containers.push_back(container);
-        }
-    }
+    g_fake.AddKeysWithCertificates(kKeys, kContainers, "zhangsan.der");
     return true;
 #else
     tstest::NewStore("bench-refresh");

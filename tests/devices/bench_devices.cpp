@@ -20,16 +20,7 @@ static double Now() {
 
 int main() {
     g_deviceSettleMs = 0;
-    for (TOKEN_KEY k = 1; k <= 8; ++k) {
-        FakeKey& key = g_fake.AddKey(k, ("KEY" + std::to_string(k)).c_str());
-        for (int c = 0; c < 6; ++c) {
-            FakeContainer container;
-            container.name = "C" + std::to_string(c);
-            container.flags = 0x05;
-            container.cert[0] = ReadFixture("zhangsan.der");
-            key.containers.push_back(container);
-        }
-    }
+    g_fake.AddKeysWithCertificates(8, 6, "zhangsan.der");
     CDlgMain dlg;
     if (!dlg.Create(IDD_MAIN, nullptr)) return 1;
     PumpMessages(50);

@@ -47,6 +47,20 @@ FakeKey& FakeToken::AddKey(TOKEN_KEY handle, const char* label, uint32_t status)
     return keys.back();
 }
 
+void FakeToken::AddKeysWithCertificates(int count, int containers, const char* fixture) {
+    const std::vector<BYTE> der = ReadFixture(fixture);
+    for (TOKEN_KEY k = 1; k <= (TOKEN_KEY)count; ++k) {
+        FakeKey& key = AddKey(k, ("KEY" + std::to_string(k)).c_str());
+        for (int c = 0; c < containers; ++c) {
+            FakeContainer container;
+            container.name = "C" + std::to_string(c);
+            container.flags = 0x05;
+            container.cert[0] = der;
+            key.containers.push_back(container);
+        }
+    }
+}
+
 FakeKey* FakeToken::Find(TOKEN_KEY handle) {
     for (auto& k : keys)
         if (k.handle == handle) return &k;

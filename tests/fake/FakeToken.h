@@ -52,6 +52,9 @@ struct FakeToken {
 
     void Reset() { *this = FakeToken(); }
     FakeKey& AddKey(TOKEN_KEY handle, const char* label, uint32_t status = 2);
+    // Keys 1..count labelled "KEY1".., each with containers "C0".. that hold
+    // the same specification-1 certificate (the benchmarks' load).
+    void AddKeysWithCertificates(int count, int containers, const char* fixture);
     FakeKey* Find(TOKEN_KEY handle);
     int Count(const char* fn) const;                 // calls of fn
     bool Called(const char* fn) const { return Count(fn) > 0; }
