@@ -17,16 +17,6 @@ using namespace e2e;
 
 namespace {
 
-HWND WindowOf(DWORD pid, const char* title) {
-    HWND w = nullptr;
-    while ((w = FindWindowExA(nullptr, w, "#32770", title)) != nullptr) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(w, &owner);
-        if (owner == pid) return w;
-    }
-    return nullptr;
-}
-
 // Seconds from CreateProcess until the window answers; -1 on failure.
 double StartOnce(const char* exe, const char* title) {
     std::string path = BinPath(exe);
@@ -37,7 +27,7 @@ double StartOnce(const char* exe, const char* title) {
     if (!CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
     HWND wnd = nullptr;
     DWORD_PTR result = 0;
-    while (!(wnd = WindowOf(pi.dwProcessId, title)) ||
+    while (!(wnd = CToolProcess::MainWindowOf(pi.dwProcessId, title)) ||
            !SendMessageTimeoutA(wnd, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result)) {
         if (Now() - start > 30 || WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) break;
         Sleep(1);

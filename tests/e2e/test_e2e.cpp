@@ -224,7 +224,7 @@ private:
     std::string m_old;
 };
 
-// Whether a window or one of its descendants shows text containing the part.
+// Whether a window or one of its descendants shows a text that contains the given piece.
 struct TextSearch {
     const char* part;
     bool found;

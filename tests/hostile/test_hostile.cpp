@@ -56,16 +56,6 @@ std::string Convert(const std::string& text, UINT from, UINT to) {
 }
 std::string Utf8(const std::string& gbk) { return Convert(gbk, 936, CP_UTF8); }
 
-std::string Hex(const std::string& bytes) {
-    std::string out;
-    char b[4];
-    for (unsigned char c : bytes) {
-        snprintf(b, sizeof b, "%02x", c);
-        out += b;
-    }
-    return out;
-}
-
 std::string Describe(HWND w) {
     char cls[64] = {}, text[256] = {};
     GetClassNameA(w, cls, sizeof cls);
@@ -375,7 +365,7 @@ void Settle(CToolProcess& tool, std::mt19937& rng, CRunLog& log, const std::stri
         ++log.boxCount;
         ++log.boxes[text];
         EXPECT_TRUE(KnownTexts().Knows(text))
-            << when << ": a message that is not the tool's: \"" << Utf8(text) << "\" (" << Hex(text) << ")";
+            << when << ": a message that is not the tool's: \"" << Utf8(text) << "\" (" << tstest::Hex(text) << ")";
         EXPECT_TRUE(KnownTexts().Knows(caption)) << when << ": caption \"" << Utf8(caption) << "\"";
         int button = GetDlgItem(box, IDYES) ? (rng() % 4 ? IDYES : IDNO) : IDOK;
         PostMessageA(box, WM_COMMAND, button, 0);

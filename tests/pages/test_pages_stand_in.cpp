@@ -48,16 +48,6 @@ std::string Show(const char* name) {
     return lines;
 }
 
-std::string Hex(const std::string& bytes) {
-    std::string hex;
-    char two[3];
-    for (unsigned char c : bytes) {
-        snprintf(two, sizeof two, "%02x", c);
-        hex += two;
-    }
-    return hex;
-}
-
 // The 260-byte web pop-up record: the address, then zeros.
 std::string Record(const char* address) {
     std::string r(WEBFILE_SIZE, '\0');
@@ -137,7 +127,7 @@ TEST_F(StandIn, WebPopupFileHoldsTheAddressThenZerosAndIsSwitchedOff) {
     EXPECT_NE(std::string::npos, shown.find("files 1\n")) << shown;
     EXPECT_NE(std::string::npos, shown.find("file 0xef11 name WEBFILE\n")) << shown;
     EXPECT_NE(std::string::npos, shown.find("file 0xef11 size 260\n")) << shown;
-    EXPECT_NE(std::string::npos, shown.find("file 0xef11 hex " + Hex(Record(QRVL_ONLINE_BANKING_URL)) + "\n"))
+    EXPECT_NE(std::string::npos, shown.find("file 0xef11 hex " + tstest::Hex(Record(QRVL_ONLINE_BANKING_URL)) + "\n"))
         << shown;
     {
         MsgBoxCatcher boxes;
@@ -148,7 +138,7 @@ TEST_F(StandIn, WebPopupFileHoldsTheAddressThenZerosAndIsSwitchedOff) {
     }
     shown = Show("k");
     EXPECT_NE(std::string::npos, shown.find("files 1\n")) << shown;
-    EXPECT_NE(std::string::npos, shown.find("file 0xef11 hex " + Hex(Record("")) + "\n")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("file 0xef11 hex " + tstest::Hex(Record("")) + "\n")) << shown;
     DestroyWindow(page.m_hWnd);
 }
 

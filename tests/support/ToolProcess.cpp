@@ -108,9 +108,9 @@ PROCESS_INFORMATION CToolProcess::Launch() {
     return pi;
 }
 
-HWND CToolProcess::MainWindowOf(DWORD pid) {
+HWND CToolProcess::MainWindowOf(DWORD pid, const char* title) {
     HWND w = nullptr;
-    while ((w = FindWindowExA(nullptr, w, "#32770", kTitle)) != nullptr) {
+    while ((w = FindWindowExA(nullptr, w, "#32770", title)) != nullptr) {
         DWORD owner = 0;
         GetWindowThreadProcessId(w, &owner);
         if (owner == pid) return w;

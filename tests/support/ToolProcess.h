@@ -40,7 +40,8 @@ public:
     // Starts the tool and waits for its main window.
     bool Start();
     static PROCESS_INFORMATION Launch();
-    static HWND MainWindowOf(DWORD pid);
+    // The process's dialog window with that title (the tool's by default).
+    static HWND MainWindowOf(DWORD pid, const char* title = kTitle);
     // The control with the id on the page that holds the control uniqueId.
     HWND Control(int uniqueId, int id);
     // Texts of the key list, GBK.

@@ -72,6 +72,16 @@ std::string ReadBytes(const std::string& path) {
     return bytes;
 }
 
+std::string Hex(const std::string& bytes) {
+    std::string hex;
+    char two[3];
+    for (unsigned char c : bytes) {
+        snprintf(two, sizeof two, "%02x", c);
+        hex += two;
+    }
+    return hex;
+}
+
 void WriteBytes(const std::string& path, const std::string& bytes) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return;

@@ -25,6 +25,7 @@ TOKEN_KEY MakeKey(const CKeySpec& spec);
 std::string ReadBytes(const std::string& path);   // empty when unreadable
 void WriteBytes(const std::string& path, const std::string& bytes);
 std::string DataFile(const char* name);           // path of tests/data/<name>
+std::string Hex(const std::string& bytes);        // lower-case, as tokensim show prints files
 
 // Runs bin\tokensim.exe with the wide argument text; pumps this thread's
 // messages meanwhile (the tool broadcasts). Returns the exit code.
