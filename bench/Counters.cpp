@@ -1,4 +1,5 @@
 #include "bench/Counters.h"
+#include <psapi.h>
 #include <winternl.h>
 #include <algorithm>
 #include <vector>
@@ -66,12 +67,12 @@ int CountWindows(DWORD pid) {
     return c.count;
 }
 
-SIZE_T CountPrivate(HANDLE process) {
+SIZE_T CountCommitted(HANDLE process, DWORD type) {
     SIZE_T total = 0;
     MEMORY_BASIC_INFORMATION mbi;
     for (BYTE* at = nullptr; VirtualQueryEx(process, at, &mbi, sizeof mbi) == sizeof mbi;
          at = (BYTE*)mbi.BaseAddress + mbi.RegionSize) {
-        if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) total += mbi.RegionSize;
+        if (mbi.State == MEM_COMMIT && mbi.Type == type) total += mbi.RegionSize;
         if ((BYTE*)mbi.BaseAddress + mbi.RegionSize < at) break;
     }
     return total;
@@ -83,7 +84,11 @@ CCounts CountsOf(HANDLE process, DWORD pid) {
     CCounts c;
     c.gdi = CountGdi(process);
     c.windows = CountWindows(pid);
-    c.privateBytes = CountPrivate(process);
+    c.privateBytes = CountCommitted(process, MEM_PRIVATE);
+    c.imageBytes = CountCommitted(process, MEM_IMAGE);
+    PROCESS_MEMORY_COUNTERS pmc = {};
+    pmc.cb = sizeof pmc;
+    if (GetProcessMemoryInfo(process, &pmc, sizeof pmc)) c.workingSet = pmc.WorkingSetSize;
     return c;
 }
 

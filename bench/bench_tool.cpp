@@ -1,7 +1,11 @@
 // Not a test: the real tool seen from another process.
-//   start-up  from CreateProcess until the main window exists and answers,
-//             against the same for bench_minimal_dialog.exe, with no key and
-//             with one simulated key;
+//   start-up  from CreateProcess until WaitForInputIdle returns and until
+//             the main window exists and answers, against the same for
+//             bench_minimal_dialog.exe (the yardstick), with no key and with
+//             one simulated key; and the yardstick loading the DLLs that the
+//             tool has loaded beyond its own;
+//   footprint working set, private memory and mapped images a second after
+//             start, against the yardstick;
 //   objects   GDI objects, windows and private bytes of the running tool
 //             after start and after 10,000 refresh commands.
 // Prints one "name value" line per figure for bench/run.sh.
@@ -10,51 +14,159 @@
 #include "tests/support/ToolProcess.h"
 #include "tests/tokensim/TokensimTestSupport.h"
 #include <psapi.h>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 using namespace e2e;
 
 namespace {
 
-// Seconds from CreateProcess until the window answers; -1 on failure.
-double StartOnce(const char* exe, const char* title) {
-    std::string path = BinPath(exe);
+const char kMinimal[] = "bench_minimal_dialog.exe";
+const char kMinimalTitle[] = "QRVL minimal";
+const char kTool[] = "QuorvelUSBKEY.exe";
+
+struct CStart {
+    double idle = -1;     // seconds from CreateProcess until WaitForInputIdle returns
+    double answer = -1;   // ... until the main window exists and answers WM_NULL
+    CCounts counts;       // what the process holds once it has settled (when asked for)
+    std::vector<std::string> modules;   // the DLLs it has loaded by then (when asked for)
+};
+
+struct CWatch {
+    DWORD pid;
+    HANDLE process;
+    const char* title;
+    double start;
+    double answer;
+};
+
+// Until the window answers: polled from a thread of its own, so that the
+// main thread can wait for the input idle at the same time.
+DWORD WINAPI WatchWindow(void* param) {
+    auto* w = (CWatch*)param;
+    DWORD_PTR result = 0;
+    for (;;) {
+        HWND wnd = CToolProcess::MainWindowOf(w->pid, w->title);
+        if (wnd && SendMessageTimeoutA(wnd, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result)) {
+            w->answer = Now() - w->start;
+            return 0;
+        }
+        if (Now() - w->start > 30 || WaitForSingleObject(w->process, 0) == WAIT_OBJECT_0) return 1;
+        Sleep(1);
+    }
+}
+
+std::vector<std::string> ModulesOf(HANDLE process) {
+    HMODULE mods[512];
+    DWORD bytes = 0;
+    std::vector<std::string> names;
+    if (!EnumProcessModules(process, mods, sizeof mods, &bytes)) return names;
+    for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; ++i) {
+        char name[MAX_PATH] = {};
+        if (GetModuleBaseNameA(process, mods[i], name, sizeof name)) names.push_back(CharLowerA(name));
+    }
+    return names;
+}
+
+// One start: from CreateProcess until the input idle and until the window
+// answers; with settleMs > 0, what the process holds that long after.
+CStart StartOnce(const char* exe, const char* title, const std::string& args = "", DWORD settleMs = 0) {
+    CStart r;
+    std::string cmd = "\"" + BinPath(exe) + "\" " + args;
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back(0);
     double start = Now();
-    if (!CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
-    HWND wnd = nullptr;
-    DWORD_PTR result = 0;
-    while (!(wnd = CToolProcess::MainWindowOf(pi.dwProcessId, title)) ||
-           !SendMessageTimeoutA(wnd, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result)) {
-        if (Now() - start > 30 || WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) break;
-        Sleep(1);
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return r;
+    CWatch watch = {pi.dwProcessId, pi.hProcess, title, start, -1};
+    HANDLE thread = CreateThread(nullptr, 0, WatchWindow, &watch, 0, nullptr);
+    if (WaitForInputIdle(pi.hProcess, 30000) == 0) r.idle = Now() - start;
+    WaitForSingleObject(thread, 40000);
+    CloseHandle(thread);
+    r.answer = watch.answer;
+    HWND wnd = CToolProcess::MainWindowOf(pi.dwProcessId, title);
+    if (wnd && settleMs) {
+        Sleep(settleMs);
+        r.counts = CountsOf(pi.hProcess, pi.dwProcessId);
+        r.modules = ModulesOf(pi.hProcess);
     }
-    double took = wnd ? Now() - start : -1;
     if (wnd) PostMessageA(wnd, WM_USER + 1, 0, 0);
     if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
-    return took;
+    if (r.answer < 0) r.idle = -1;
+    return r;
 }
 
 // The machine is shared and Wine's start-up varies by tens of milliseconds
-// from minute to minute: the two programs start in turns, so that both see
-// the same conditions, and the medians are taken over the same stretch.
-void MedianStarts(const char* title, int runs, double* minimal, double* tool) {
-    double a[32], b[32];
-    StartOnce("bench_minimal_dialog.exe", "QRVL minimal");   // warm the file cache
-    StartOnce("QuorvelUSBKEY.exe", title);
-    *minimal = *tool = -1;
+// from minute to minute: the programs start in turns, so that all see the
+// same conditions, and the medians are taken over the same stretch. With no
+// key the yardstick also starts loading the token library first, and loading
+// the DLLs the tool has loaded beyond the yardstick's (when there are any):
+// what the tool pays for them.
+bool MedianStarts(const char* tag, int runs, const std::string& extraDlls) {
+    struct {
+        const char* name;
+        const char* exe;
+        const char* title;
+        std::string args;
+    } programs[] = {{"minimal", kMinimal, kMinimalTitle, ""},
+                    {"tool", kTool, kTitle, ""},
+                    {"minimal_token", kMinimal, kMinimalTitle, "MorvaneFun_qrvl.dll"},
+                    {"minimal_dlls", kMinimal, kMinimalTitle, extraDlls}};
+    int count = strcmp(tag, "nokey") != 0 ? 2 : extraDlls.empty() ? 3 : 4;
+    double idle[4][32], answer[4][32];
+    StartOnce(kMinimal, kMinimalTitle);   // warm the file cache
+    StartOnce(kTool, kTitle);
     for (int i = 0; i < runs; ++i) {
-        a[i] = StartOnce("bench_minimal_dialog.exe", "QRVL minimal");
-        b[i] = StartOnce("QuorvelUSBKEY.exe", title);
-        if (a[i] < 0 || b[i] < 0) return;
+        for (int p = 0; p < count; ++p) {
+            CStart s = StartOnce(programs[p].exe, programs[p].title, programs[p].args);
+            if (s.idle < 0) return false;
+            idle[p][i] = s.idle;
+            answer[p][i] = s.answer;
+        }
     }
-    *minimal = Median(a, runs) * 1e3;
-    *tool = Median(b, runs) * 1e3;
+    for (int p = 0; p < count; ++p)
+        printf("%s_idle_%s_ms %.1f\n%s_answer_%s_ms %.1f\n", programs[p].name, tag, Median(idle[p], runs) * 1e3,
+               programs[p].name, tag, Median(answer[p], runs) * 1e3);
+    return true;
+}
+
+// What the tool and the yardstick hold a second after start (median of
+// three starts each, in turns), and the DLLs the tool has loaded beyond the
+// yardstick's, as a command line for the yardstick.
+std::string PrintFootprint(const char* tag) {
+    const int kRuns = 3;
+    double v[2][4][kRuns];
+    std::vector<std::string> mods[2];
+    for (int i = 0; i < kRuns; ++i) {
+        for (int p = 0; p < 2; ++p) {
+            CStart s = p == 0 ? StartOnce(kMinimal, kMinimalTitle, "", 1000) : StartOnce(kTool, kTitle, "", 1000);
+            v[p][0][i] = (double)s.counts.workingSet;
+            v[p][1][i] = (double)s.counts.privateBytes;
+            v[p][2][i] = (double)s.counts.imageBytes;
+            v[p][3][i] = (double)s.modules.size();
+            mods[p] = s.modules;
+        }
+    }
+    const char* names[] = {"minimal", "tool"};
+    const char* what[] = {"workingset", "private", "images", "modules"};
+    for (int p = 0; p < 2; ++p)
+        for (int k = 0; k < 4; ++k) printf("%s_%s_%s %.0f\n", names[p], what[k], tag, Median(v[p][k], kRuns));
+    std::string extra;
+    for (const std::string& m : mods[1]) {
+        bool common = m == "quorvelusbkey.exe" || m == "morvanefun_qrvl.dll";
+        for (const std::string& n : mods[0]) common = common || n == m;
+        if (!common) extra += (extra.empty() ? "" : " ") + m;
+    }
+    fprintf(stderr, "DLLs the tool has loaded beyond the yardstick's (%s): %s\n", tag, extra.c_str());
+    printf("tool_extra_dlls_%s %d\n", tag, extra.empty() ? 0 : (int)std::count(extra.begin(), extra.end(), ' ') + 1);
+    return extra;
 }
 
 // What the system's own counters give for a process here; under Wine 8 all
@@ -110,20 +222,25 @@ void PrintCounts(const char* when, HANDLE process, DWORD pid) {
 }  // namespace
 
 int main() {
-    const int kRuns = 10;
+    const int kRuns = 12;
     tstest::NewStore("bench-tool");
     PrintSelfCheck();
-    double minimal = 0, started = 0;
-    MedianStarts(kTitle, kRuns, &minimal, &started);
-    printf("minimal_start_nokey_ms %.1f\ntool_start_nokey_ms %.1f\n", minimal, started);
+    std::string extra = PrintFootprint("nokey");
+    if (!MedianStarts("nokey", kRuns, extra)) {
+        fprintf(stderr, "bench_tool: a start with no key failed\n");
+        return 1;
+    }
     if (Tokensim("create demo --label 演示KEY") != 0 ||
         Tokensim("add-cert demo c1 1 " + tstest::DataFile("zhangsan.der")) != 0 ||
         Tokensim("add-cert demo c2 2 " + tstest::DataFile("signing.der")) != 0 || Tokensim("insert demo") != 0) {
         fprintf(stderr, "bench_tool: tokensim could not make the key\n");
         return 1;
     }
-    MedianStarts(kTitle, kRuns, &minimal, &started);
-    printf("minimal_start_onekey_ms %.1f\ntool_start_onekey_ms %.1f\n", minimal, started);
+    PrintFootprint("onekey");
+    if (!MedianStarts("onekey", kRuns, "")) {
+        fprintf(stderr, "bench_tool: a start with one key failed\n");
+        return 1;
+    }
 
     CToolProcess tool;
     if (!tool.Start() || !WaitFor([&] { return tool.Labels().size() == 1; })) {

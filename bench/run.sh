@@ -32,6 +32,17 @@ for i in 1 2 3 4 5 6 7; do
   run bench_refresh_double timing $i
   run bench_refresh_standin timing $i
 done
+# The start-up step by step: seven fresh processes of each, in turns.
+for i in 1 2 3 4 5 6 7; do
+  for key in nokey onekey; do
+    for lib in double standin; do
+      qrvl_say "running bench_startup_$lib $key ($i)"
+      TOKENSIM_STORE="$out/store-startup-$lib-$key-$i" qrvl_wine "$build/bin/bench_startup_$lib.exe" $key \
+        >"$out/startup-$lib-$key-$i.txt" 2>"$out/startup-$lib-$key-$i.err" \
+        || { cat "$out/startup-$lib-$key-$i.err" >&2; qrvl_die "bench_startup_$lib failed"; }
+    done
+  done
+done
 run bench_refresh_double
 run bench_refresh_standin
 run bench_tool
@@ -66,12 +77,60 @@ def share(key, fastest=False):
     if fastest:
         total, own = v[(s, key + "_range")][0], v[(d, key + "_range")][0]
     return 100.0 * (total - own) / total if total > 0 else 0.0
+steps = {}
+for lib in ("double", "standin"):
+    for key in ("nokey", "onekey"):
+        runs = {}
+        for i in range(1, 8):
+            for line in open(os.path.join(out, "startup-%s-%s-%d.txt" % (lib, key, i))):
+                parts = line.split()
+                if len(parts) == 2 and parts[0].startswith("step_"):
+                    runs.setdefault(parts[0][5:-3], []).append(float(parts[1]))
+        steps[(lib, key)] = {k: median(x) for k, x in runs.items()}
+        order = [k for k in runs]
+settle = 1000.0
 print()
-print("start-up, CreateProcess until the main window exists and answers WM_NULL")
-print("(median of 10 runs each, the tool and the minimal dialog program started in turns):")
+print("start-up, from CreateProcess until WaitForInputIdle returns (idle) and until the main window exists")
+print("and answers WM_NULL (window), against the yardstick bench_minimal_dialog (a hidden dialog from a")
+print("template with a tab control, a combo box, a tree view with an image list, and a tray icon);")
+print("median of 12 runs each, the programs started in turns:")
 for key, what in (("nokey", "no key"), ("onekey", "one key, 2 certificates")):
-    m, x = v[(t, "minimal_start_%s_ms" % key)], v[(t, "tool_start_%s_ms" % key)]
-    print("  %-24s tool %7.1f ms, minimal dialog %7.1f ms: %.2f x" % (what, x, m, x / m))
+    mi, ti = v[(t, "minimal_idle_%s_ms" % key)], v[(t, "tool_idle_%s_ms" % key)]
+    ma, ta = v[(t, "minimal_answer_%s_ms" % key)], v[(t, "tool_answer_%s_ms" % key)]
+    print("  %-24s idle:   tool %7.1f ms, yardstick %7.1f ms: %.2f x" % (what, ti, mi, ti / mi))
+    print("  %-24s window: tool %7.1f ms, yardstick %7.1f ms: %.2f x" % ("", ta, ma, ta / ma))
+    if key == "onekey":
+        lib = steps[("standin", key)]["total"] - steps[("double", key)]["total"]
+        load = v[(t, "minimal_token_idle_nokey_ms")] - v[(t, "minimal_idle_nokey_ms")]
+        floor = mi + settle + lib + load
+        print("  %-24s the floor with a key: yardstick + settle pause %.0f ms + the stand-in's own time" % ("", settle))
+        print("  %-24s %.1f ms (its calls %.1f ms, loading it %.1f ms) = %.1f ms: the tool %.2f x"
+              % ("", lib + load, lib, load, floor, ti / floor))
+if (t, "minimal_dlls_idle_nokey_ms") in v:
+    print("  the yardstick loading the %d DLLs the tool has loaded beyond its own: %.1f ms (+%.1f ms)"
+          % (v[(t, "tool_extra_dlls_nokey")], v[(t, "minimal_dlls_idle_nokey_ms")],
+             v[(t, "minimal_dlls_idle_nokey_ms")] - v[(t, "minimal_idle_nokey_ms")]))
+else:
+    print("  the tool has loaded no DLL beyond the yardstick's but the token library")
+print("  the yardstick loading the token library (the stand-in): %.1f ms (+%.1f ms)"
+      % (v[(t, "minimal_token_idle_nokey_ms")], v[(t, "minimal_token_idle_nokey_ms")] - v[(t, "minimal_idle_nokey_ms")]))
+print()
+print("the tool's start-up step by step, in process (bench_startup; median of 7 fresh processes each;")
+print("the settle pause set to 0; stand-in minus double = the library's calls):")
+print("  %-16s %10s %10s %10s %10s" % ("ms", "no key", "", "one key", ""))
+print("  %-16s %10s %10s %10s %10s" % ("step", "double", "stand-in", "double", "stand-in"))
+for k in order:
+    print("  %-16s %10.2f %10.2f %10.2f %10.2f" % ((k,) + tuple(steps[(lib, key)][k] for key in ("nokey", "onekey")
+                                                             for lib in ("double", "standin"))))
+print()
+print("footprint a second after start (median of 3 starts each, in turns):")
+for key, what in (("nokey", "no key"), ("onekey", "one key")):
+    for k, name in (("workingset", "working set"), ("private", "private memory"), ("images", "mapped images"),
+                    ("modules", "modules loaded")):
+        m, x = v[(t, "minimal_%s_%s" % (k, key))], v[(t, "tool_%s_%s" % (k, key))]
+        unit = "" if k == "modules" else " KiB"
+        div = 1 if k == "modules" else 1024
+        print("  %-8s %-15s tool %9.0f%s, yardstick %9.0f%s: %.2f x" % (what, name, x / div, unit, m / div, unit, x / m))
 print()
 print("8 keys of 6 certificates, in process; share inside the library = 1 - t(test double) / t(stand-in)")
 print("(median over 7 runs of the median of 200 calls; in brackets the fastest and slowest run):")
