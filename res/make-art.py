@@ -1,12 +1,15 @@
 #!/usr/bin/python3
 # Draws the tool's icons and bitmaps into res/art/. Run once with Debian's
 # python3 and python3-pil; the outputs are committed.
-#   app.ico     127: a key on a blue shield, 128/48/32/16 px, 32-bit with alpha
+#   app.ico     127: a key on a blue shield, 128/48/32/16 px, 32-bit with alpha;
+#               the 128 and 48 px entries as PNG (the icon format since
+#               Windows Vista), which keeps the exe small
 #   cert.ico    128: a framed document with a red seal, 16 px
 #   key.ico     129: a USB key, 16 px
 #   disc.ico    130: a blue disc, 16 px
 #   banner.bmp  135: 400 x 80, 24-bit, the product name
 #   about.bmp   136: 280 x 90, 32-bit
+import io
 import os
 import struct
 from PIL import Image, ImageDraw, ImageFont
@@ -41,11 +44,18 @@ def dib(img):
     return header + bytes(xor) + bytes(mask)
 
 
-def save_ico(path, images):
+def png(img):
+    """The image as a PNG entry of an icon: 32-bit RGBA, compressed."""
+    out = io.BytesIO()
+    img.save(out, "PNG", optimize=True)
+    return out.getvalue()
+
+
+def save_ico(path, images, png_from=None):
     entries, blobs = [], []
     offset = 6 + 16 * len(images)
     for img in images:
-        data = dib(img)
+        data = png(img) if png_from and img.size[0] >= png_from else dib(img)
         w, h = img.size
         entries.append(struct.pack("<BBBBHHII", w % 256, h % 256, 0, 0, 1, 32, len(data), offset))
         blobs.append(data)
@@ -158,7 +168,7 @@ def about():
 
 def main():
     os.makedirs(OUT, exist_ok=True)
-    save_ico(os.path.join(OUT, "app.ico"), [app_icon(s) for s in (128, 48, 32, 16)])
+    save_ico(os.path.join(OUT, "app.ico"), [app_icon(s) for s in (128, 48, 32, 16)], png_from=48)
     save_ico(os.path.join(OUT, "cert.ico"), [cert_icon()])
     save_ico(os.path.join(OUT, "key.ico"), [usb_key_icon()])
     save_ico(os.path.join(OUT, "disc.ico"), [disc_icon()])
