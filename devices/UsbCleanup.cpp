@@ -5,7 +5,6 @@
 #include "devices/UsbCleanup.h"
 #include "app/DlgMain.h"
 #include <aclapi.h>
-#include <cstdio>
 #include <cstring>
 
 HDEVINFO g_hDevInfo = INVALID_HANDLE_VALUE;
@@ -68,8 +67,7 @@ const char* CDlgMain::GetDeviceIdText(SP_DEVINFO_DATA* device) {
 
 BOOL CDlgMain::GrantEveryoneFullAccess(const char* keyPath) {
     char object[256];
-    int n = snprintf(object, sizeof object, "MACHINE\\%s", keyPath);
-    if (n < 0 || n >= (int)sizeof object) return FALSE;
+    if (AfxFormatText(object, sizeof object, "MACHINE\\%s", keyPath) < 0) return FALSE;
     PACL oldDacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (GetNamedSecurityInfoA(object, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
@@ -103,8 +101,8 @@ BOOL CDlgMain::DeleteSubKeysRecursive(const char* keyPath) {
         if (r == ERROR_NO_MORE_ITEMS) break;
         bool deleted = false;
         char path[260];
-        int n = r == ERROR_SUCCESS ? snprintf(path, sizeof path, "%s\\%s", keyPath, name) : -1;
-        if (n >= 0 && n < (int)sizeof path) {   // a path that would not fit is never cut short
+        int n = r == ERROR_SUCCESS ? AfxFormatText(path, sizeof path, "%s\\%s", keyPath, name) : -1;
+        if (n >= 0) {   // a path that would not fit is never cut short
             HKEY sub;
             if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &sub) == ERROR_SUCCESS) {
                 DWORD subKeys = 0;

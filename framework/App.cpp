@@ -1,6 +1,8 @@
 // The application object, the process entry and the PreTranslateMessage walk.
 #include "framework/Framework.h"
 #include "framework/FrameworkInternal.h"
+#include <cstdarg>
+#include <cstdio>
 
 namespace {
 CWinApp* g_pApp = nullptr;
@@ -80,4 +82,17 @@ int AfxWinMain(HINSTANCE instance) {
     if (!app->m_pszAppName) app->m_pszAppName = AfxAppName();
     if (!app->InitInstance()) return 0;
     return app->Run();
+}
+
+int AfxFormatText(char* out, size_t size, const char* format, ...) {
+    if (!out || size == 0) return -1;
+    va_list args;
+    va_start(args, format);
+    // The C library's own formatter: the compiler's C99 one would bring its
+    // floating-point conversions into the exe for a few %d and %s. It gives
+    // -1, or size without a NUL, when the text does not fit.
+    int n = _vsnprintf(out, size, format, args);
+    va_end(args);
+    out[size - 1] = '\0';
+    return n < 0 || (size_t)n >= size ? -1 : n;
 }

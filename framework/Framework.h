@@ -250,6 +250,9 @@ public:
 CWinApp* AfxGetApp();
 CWnd* AfxGetMainWnd();
 HINSTANCE AfxGetInstanceHandle();
+// snprintf of the system's C library into out (size bytes, always ended with
+// a NUL): the length written, or -1 when the text did not fit (cut short).
+int AfxFormatText(char* out, size_t size, const char* format, ...);
 // The walk before dispatch: from msg->hwnd up through the window objects to
 // the main window, each object's PreTranslateMessage until one consumes it.
 BOOL AfxPreTranslateMessage(MSG* msg);

@@ -3,36 +3,94 @@
 #include "framework/Framework.h"
 #include "framework/FrameworkInternal.h"
 
-#include <map>
-
 namespace {
 
-// HWND -> window object of every attached window. The tool has one
-// user-interface thread; the map is used from it alone.
-std::map<HWND, CWnd*>& WndMap() {
-    static std::map<HWND, CWnd*> s_map;
-    return s_map;
+// HWND -> window object of every attached window: a table with open
+// addressing, grown on the process heap. The tool has one user-interface
+// thread; the table is used from it alone. (No standard container: the
+// exe carries no C++ library and no exception support.)
+struct CWndSlot {
+    HWND hWnd;      // nullptr: free
+    CWnd* wnd;      // nullptr with a handle: removed, the probe goes on
+};
+CWndSlot* g_slots;
+size_t g_slotCount, g_slotsUsed;   // table size (a power of two), slots with a handle
+
+size_t SlotOf(HWND hWnd, size_t count) {
+    size_t h = (size_t)(ULONG_PTR)hWnd;
+    h ^= h >> 7;
+    return (h * 2654435761u) & (count - 1);
+}
+
+CWndSlot* FindSlot(HWND hWnd) {
+    if (!g_slots) return nullptr;
+    for (size_t i = SlotOf(hWnd, g_slotCount);; i = (i + 1) & (g_slotCount - 1)) {
+        if (g_slots[i].hWnd == hWnd) return &g_slots[i];
+        if (!g_slots[i].hWnd) return nullptr;
+    }
+}
+
+bool InsertSlot(HWND hWnd, CWnd* wnd) {
+    if ((g_slotsUsed + 1) * 2 > g_slotCount) {
+        // Twice the live entries (at least 64), removed ones dropped.
+        size_t live = 0;
+        for (size_t i = 0; i < g_slotCount; ++i) live += g_slots[i].wnd != nullptr;
+        size_t count = 64;
+        while (count < (live + 1) * 4) count *= 2;
+        auto* slots = (CWndSlot*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, count * sizeof(CWndSlot));
+        if (!slots) return false;
+        for (size_t i = 0; i < g_slotCount; ++i) {
+            if (!g_slots[i].wnd) continue;
+            size_t j = SlotOf(g_slots[i].hWnd, count);
+            while (slots[j].hWnd) j = (j + 1) & (count - 1);
+            slots[j] = g_slots[i];
+        }
+        if (g_slots) HeapFree(GetProcessHeap(), 0, g_slots);
+        g_slots = slots;
+        g_slotCount = count;
+        g_slotsUsed = live;
+    }
+    if (CWndSlot* slot = FindSlot(hWnd)) {   // a removed entry of the same handle
+        slot->wnd = wnd;
+        return true;
+    }
+    size_t i = SlotOf(hWnd, g_slotCount);
+    while (g_slots[i].hWnd) i = (i + 1) & (g_slotCount - 1);
+    g_slots[i].hWnd = hWnd;
+    g_slots[i].wnd = wnd;
+    ++g_slotsUsed;
+    return true;
 }
 
 // Window creation hook: the next window created on this thread is attached
-// to g_pWndInit and subclassed before its first message.
-thread_local CWnd* g_pWndInit = nullptr;
-thread_local HHOOK g_hHookCbt = nullptr;
-thread_local int g_nHookDepth = 0;   // creations nest (pages made in OnInitDialog)
+// to the thread's init window and subclassed before its first message.
+// Per thread, in the system's thread-local slots.
+struct CCreateHook {
+    DWORD init = TlsAlloc();    // CWnd* to attach the next window to
+    DWORD hook = TlsAlloc();    // HHOOK of the thread's creation hook
+    DWORD depth = TlsAlloc();   // creations nest (pages made in OnInitDialog)
+} g_createHook;
+
+CWnd* HookInit() { return (CWnd*)TlsGetValue(g_createHook.init); }
+void SetHookInit(CWnd* wnd) { TlsSetValue(g_createHook.init, wnd); }
+HHOOK Hook() { return (HHOOK)TlsGetValue(g_createHook.hook); }
+void SetHook(HHOOK hook) { TlsSetValue(g_createHook.hook, hook); }
+INT_PTR Depth() { return (INT_PTR)TlsGetValue(g_createHook.depth); }
+void SetDepth(INT_PTR depth) { TlsSetValue(g_createHook.depth, (void*)depth); }
 
 LRESULT CALLBACK CbtFilterHook(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_CREATEWND && g_pWndInit) {
+    if (code == HCBT_CREATEWND && HookInit()) {
         HWND hWnd = reinterpret_cast<HWND>(wParam);
         // Input-method windows may be created on the way; they are not ours.
         char cls[8] = {};
         GetClassNameA(hWnd, cls, sizeof cls);
         if (!(GetClassLongPtrA(hWnd, GCL_STYLE) & CS_IME) && lstrcmpiA(cls, "ime") != 0) {
-            CWnd* wnd = g_pWndInit;
-            g_pWndInit = nullptr;
+            CWnd* wnd = HookInit();
+            SetHookInit(nullptr);
             wnd->SubclassWindow(hWnd);
         }
     }
-    return CallNextHookEx(g_hHookCbt, code, wParam, lParam);
+    return CallNextHookEx(Hook(), code, wParam, lParam);
 }
 
 // Does message map entry e handle this message?
@@ -50,16 +108,19 @@ bool Matches(const AFX_MSGMAP_ENTRY& e, UINT msg, WPARAM wParam, LPARAM lParam) 
 }  // namespace
 
 void AfxHookWindowCreate(CWnd* wnd) {
-    if (g_nHookDepth++ == 0)
-        g_hHookCbt = SetWindowsHookExA(WH_CBT, CbtFilterHook, nullptr, GetCurrentThreadId());
-    g_pWndInit = wnd;
+    INT_PTR depth = Depth();
+    SetDepth(depth + 1);
+    if (depth == 0) SetHook(SetWindowsHookExA(WH_CBT, CbtFilterHook, nullptr, GetCurrentThreadId()));
+    SetHookInit(wnd);
 }
 
 void AfxUnhookWindowCreate() {
-    g_pWndInit = nullptr;
-    if (--g_nHookDepth == 0 && g_hHookCbt) {
-        UnhookWindowsHookEx(g_hHookCbt);
-        g_hHookCbt = nullptr;
+    SetHookInit(nullptr);
+    INT_PTR depth = Depth() - 1;
+    SetDepth(depth);
+    if (depth == 0 && Hook()) {
+        UnhookWindowsHookEx(Hook());
+        SetHook(nullptr);
     }
 }
 
@@ -92,14 +153,12 @@ CWnd::~CWnd() {
 
 CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
     if (!hWnd) return nullptr;
-    auto& map = WndMap();
-    auto it = map.find(hWnd);
-    return it == map.end() ? nullptr : it->second;
+    CWndSlot* slot = FindSlot(hWnd);
+    return slot ? slot->wnd : nullptr;
 }
 
 BOOL CWnd::Attach(HWND hWnd) {
-    if (!hWnd || m_hWnd || FromHandlePermanent(hWnd)) return FALSE;
-    WndMap()[hWnd] = this;
+    if (!hWnd || m_hWnd || FromHandlePermanent(hWnd) || !InsertSlot(hWnd, this)) return FALSE;
     m_hWnd = hWnd;
     return TRUE;
 }
@@ -111,9 +170,8 @@ HWND CWnd::Detach() {
         if (m_pfnSuper && ::IsWindow(hWnd) &&
             GetWindowLongPtrA(hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(AfxWndProc))
             SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
-        auto& map = WndMap();
-        auto it = map.find(hWnd);
-        if (it != map.end() && it->second == this) map.erase(it);
+        CWndSlot* slot = FindSlot(hWnd);
+        if (slot && slot->wnd == this) slot->wnd = nullptr;   // the handle stays: probes go past it
     }
     m_hWnd = nullptr;
     m_pfnSuper = nullptr;

@@ -3,7 +3,6 @@
 #include "res/resource.h"
 #include <initializer_list>
 #include <mbstring.h>
-#include <cstdio>
 #include <cstring>
 
 // New passwords that are a contiguous piece of this are too simple.
@@ -90,11 +89,11 @@ void CDlgChgPwd::OnChangePassword() {
     }
     char text[128];
     if ((r & TOKEN_PIN_WRONG_MASK) == TOKEN_PIN_WRONG_BASE && (r & 0x0Fu) != 0)
-        snprintf(text, sizeof text, "用户密码不正确！还有%d次可试机会。", (int)(r & 0x0Fu));
+        AfxFormatText(text, sizeof text, "用户密码不正确！还有%d次可试机会。", (int)(r & 0x0Fu));
     else if (r == TOKEN_PIN_LOCKED || r == TOKEN_PIN_WRONG_BASE)
-        snprintf(text, sizeof text, "%s", "用户密码被锁死。");
+        lstrcpynA(text, "用户密码被锁死。", sizeof text);
     else
-        snprintf(text, sizeof text, "%s", "USBKEY错误!");
+        lstrcpynA(text, "USBKEY错误!", sizeof text);
     MessageBox(text, "USBKEY提示", MB_ICONERROR);
     ClearEdits(this, all, IDC_EDIT_OLDPWD);
 }

@@ -1,6 +1,6 @@
 #include "pages/MsgBox.h"
+#include "framework/Framework.h"
 #include "token/token.h"
-#include <cstdio>
 
 static const char kCaption[] = "提示";
 
@@ -16,7 +16,7 @@ int PasswordStatusBox(HWND owner, const char* format, const char* fallback, uint
     uint32_t tries = status & 0x0Fu;
     if ((status & TOKEN_PIN_WRONG_MASK) == TOKEN_PIN_WRONG_BASE && tries != 0) {
         char text[256];
-        snprintf(text, sizeof text, format, (int)tries);
+        AfxFormatText(text, sizeof text, format, (int)tries);
         return WarnBox(owner, text);
     }
     return WarnBox(owner, fallback);
