@@ -2,7 +2,7 @@
 // real main window (template 102) with the token library's test double.
 #include "app/DlgMain.h"
 #include "devices/DeviceChange.h"
-#include "devices/KeyList.h"
+#include "token/SlotList.h"
 #include "devices/UsbCleanup.h"
 #include "pages/DlgChgLabel.h"
 #include "res/resource.h"
