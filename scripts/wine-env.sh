@@ -99,6 +99,7 @@ qrvl_i386_prefix() {
   case $build in "$QRVL_ROOT"/*) ;; *)
     echo "error: the i686 suite needs its build folder inside the repository ($build is not)" >&2; return 1 ;;
   esac
+  export QRVL_I386_OWNER=$$   # this run, as the root's users are counted
   "$i386" setup || return 1
   "$i386" start || return 1
   QRVL_I386_STARTED="$build/wineprefix"
