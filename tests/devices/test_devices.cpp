@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <dbt.h>
 #include <aclapi.h>
+#include <sddl.h>
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -716,6 +717,7 @@ protected:
         Open();
     }
     void TearDown() override {
+        g_regEnumKeyEx = RegEnumKeyExA;
         for (const char* top : kTops) RegDeleteTreeA(HKEY_LOCAL_MACHINE, top);
         MainWindow::TearDown();
     }
@@ -837,6 +839,94 @@ TEST_F(Cleanup, KeyThatDeniesAccessIsPassedOverAndTheRestGoes) {
     EXPECT_EQ(0u, SubKeyCount(kTops[1]));
     EXPECT_EQ(ERROR_SUCCESS, SetNamedSecurityInfoA(&object[0], SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION,
                                                    nullptr, nullptr, nullptr, nullptr));
+}
+
+// The DACL of a key below HKEY_LOCAL_MACHINE as text; "" when it cannot be read.
+std::string DaclText(const std::string& path) {
+    std::string object = "MACHINE\\" + path;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(&object[0], SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return "";
+    std::string out;
+    char* text = nullptr;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                             &text, nullptr)) {
+        out = text;
+        LocalFree(text);
+    }
+    LocalFree(descriptor);
+    return out;
+}
+
+// The grant to everyone is what lets the clean-up delete; on a key that
+// stays, the key's own access list comes back, so that no device key is left
+// writable by every user.
+TEST_F(Cleanup, KeysThatStayGetTheirOwnAccessListBack) {
+    const std::string top = kTops[0];
+    const std::string kept = top + "\\kept";
+    // Its one sub-key's path does not fit: that one is never reached, so "kept" cannot go either.
+    std::string longName(220, 'y');
+    HKEY parent, sub;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kept.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &parent, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, longName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr));
+    RegCloseKey(sub);
+    const std::vector<std::string> stay = {kTops[0], kept, kTops[1], kTops[2]};
+    std::vector<std::string> before;
+    for (const auto& path : stay) before.push_back(DaclText(path));
+    ASSERT_FALSE(before[0].empty());
+    g_devices.push_back(ProblemDevice("USB\\Vid_d1a1&Pid_2291"));
+    Clean();
+    EXPECT_FALSE(KeyExists(top + "\\5&1a2b3c&0&1"));
+    EXPECT_TRUE(KeyExists(kept));
+    for (size_t i = 0; i < stay.size(); ++i) {
+        EXPECT_EQ(before[i], DaclText(stay[i])) << stay[i];
+        EXPECT_EQ(std::string::npos, DaclText(stay[i]).find(";;;WD)")) << stay[i] << ": open to everyone";
+    }
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(parent, longName.c_str()));
+    RegCloseKey(parent);
+}
+
+// Another process removes a key while the clean-up walks it: the walk's
+// handle answers ERROR_KEY_DELETED at every index from then on.
+std::string g_removeUnderWalk;   // the key to remove once the walk has listed its first sub-key
+bool g_walkListedOne = false;
+int g_keyDeletedAnswers = 0;
+std::string g_topDaclDuringWalk;
+LONG WINAPI EnumWhileAnotherProcessRemoves(HKEY key, DWORD index, LPSTR name, LPDWORD size, LPDWORD reserved,
+                                           LPSTR cls, LPDWORD clsSize, PFILETIME time) {
+    if (g_walkListedOne && !g_removeUnderWalk.empty()) {
+        g_topDaclDuringWalk = DaclText(kTops[0]);
+        EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_LOCAL_MACHINE, g_removeUnderWalk.c_str()));
+        g_removeUnderWalk.clear();
+    }
+    LONG r = RegEnumKeyExA(key, index, name, size, reserved, cls, clsSize, time);
+    if (r == ERROR_SUCCESS && strcmp(name, "first") == 0) g_walkListedOne = true;
+    if (r == ERROR_KEY_DELETED && ++g_keyDeletedAnswers >= 1000) return ERROR_NO_MORE_ITEMS;   // else 2^32 calls
+    return r;
+}
+
+TEST_F(Cleanup, KeyRemovedUnderTheWalkEndsItsLoopAndTheRestIsCleaned) {
+    const std::string top = kTops[0];
+    const std::string removed = top + "\\removed";
+    CreateKey(removed + "\\first");
+    CreateKey(removed + "\\second");
+    const std::string topDacl = DaclText(top);
+    g_removeUnderWalk = removed;
+    g_walkListedOne = false;
+    g_keyDeletedAnswers = 0;
+    g_topDaclDuringWalk.clear();
+    g_regEnumKeyEx = EnumWhileAnotherProcessRemoves;
+    g_devices.push_back(ProblemDevice("USB\\Vid_d1a1&Pid_2291"));
+    Clean();
+    g_regEnumKeyEx = RegEnumKeyExA;
+    EXPECT_TRUE(g_removeUnderWalk.empty()) << "the walk never reached the key";
+    EXPECT_EQ(1, g_keyDeletedAnswers) << "the walk went on asking a removed key";
+    EXPECT_EQ(1u, messages.size());
+    EXPECT_TRUE(Cleaned());
+    EXPECT_NE(std::string::npos, g_topDaclDuringWalk.find(";;;WD)")) << "granted while it walked: " << g_topDaclDuringWalk;
+    EXPECT_EQ(topDacl, DaclText(top));
 }
 
 // The message asks the user to plug the key in again, so device changes and
