@@ -36,8 +36,15 @@ public:
     void CleanStaleUsbEntries();
     HDEVINFO OpenDeviceSet();
     const char* GetDeviceIdText(SP_DEVINFO_DATA* device);
-    BOOL GrantEveryoneFullAccess(const char* keyPath);
-    BOOL DeleteSubKeysRecursive(const char* keyPath);
+    // Grants everyone full, inheritable access to the key. With original, the
+    // descriptor that holds the key's DACL from before is handed back when the
+    // grant was made (to be released with LocalFree).
+    BOOL GrantEveryoneFullAccess(const char* keyPath, PSECURITY_DESCRIPTOR* original = nullptr);
+    // Deletes every key below keyPath under that grant, keeping keyPath. A key
+    // that stays gets its own DACL back: keyPath too, unless keptGrant is
+    // given, which then receives keyPath's DACL from before (or null) for the
+    // caller, who tries to delete keyPath under the grant first.
+    BOOL DeleteSubKeysRecursive(const char* keyPath, PSECURITY_DESCRIPTOR* keptGrant = nullptr);
 
     TOKEN_KEY m_keyHandles[TOKEN_MAX_KEYS];
     TOKEN_KEY m_hKey;
