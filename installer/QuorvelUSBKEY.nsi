@@ -255,8 +255,20 @@ Section "${PRODUCT}" SecTool
     StrCpy $FinishText "${PRODUCT} 已安装。$\r$\n$\r$\n请先安装 USBKEY 的驱动程序，然后重新登录 Windows 或从开始菜单启动 ${PRODUCT}。$\r$\n$\r$\n单击 [完成(F)] 关闭此向导。"
   ${Else}
     DetailPrint "USBKEY 驱动程序：$0"
-    Exec '"$INSTDIR\${EXE}"'
-    StrCpy $FinishText "${PRODUCT} 已安装，并已在通知区域启动。以后每次登录 Windows 时它会自动启动。$\r$\n$\r$\n单击 [完成(F)] 关闭此向导。"
+    ; Started by the user's shell, with the user's rights rather than the
+    ; installer's: an elevated tool would not hear a later copy that the user
+    ; starts. Outside the interactive window station (a silent install by a
+    ; service) nobody would see it: it starts at the next logon.
+    System::Call 'user32::GetProcessWindowStation() p .r1'
+    StrCpy $2 ""
+    System::Call 'user32::GetUserObjectInformationW(p r1, i 2, w .r2, i 1024, *i .r3)'
+    ${If} $2 == "WinSta0"
+      Exec '"$WINDIR\explorer.exe" "$INSTDIR\${EXE}"'
+      StrCpy $FinishText "${PRODUCT} 已安装，并已在通知区域启动。以后每次登录 Windows 时它会自动启动。$\r$\n$\r$\n单击 [完成(F)] 关闭此向导。"
+    ${Else}
+      DetailPrint "没有正在运行的 Windows 桌面，${PRODUCT} 将在下次登录时启动。"
+      StrCpy $FinishText "${PRODUCT} 已安装，下次登录 Windows 时会自动启动。$\r$\n$\r$\n单击 [完成(F)] 关闭此向导。"
+    ${EndIf}
   ${EndIf}
 SectionEnd
 
