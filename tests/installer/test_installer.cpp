@@ -1,8 +1,8 @@
 // setup.exe as an administrator runs it, silently (/S), under 32-bit Wine:
-// a first install into a chosen folder (/D=) on a machine without the key's
-// driver, an install over a tool running with a library the installer cannot
-// see, an upgrade over a running tool that uses a token library placed
-// beside it, and the uninstall. What each step leaves is read back the way
+// an older version installed into a chosen folder (/D=) on a machine without
+// the key's driver, this version installed over it while the tool runs with a
+// library the installer cannot see, installed again over a running tool that
+// uses a token library placed beside it, and the uninstall. What each step leaves is read back the way
 // Windows reads it: files, the start-menu shortcut through the shell, the
 // autostart value and the installed-programs entry in the registry, and the
 // tool's main windows by class, title and marker.
@@ -52,10 +52,12 @@ DWORD RunWait(std::string cmd, DWORD ms = 120000) {
     return code;
 }
 
-std::string SetupExe() {
-    const char* s = std::getenv("QRVL_SETUP_EXE");
+std::string Env(const char* name) {
+    const char* s = std::getenv(name);
     return s ? s : "";
 }
+std::string SetupExe() { return Env("QRVL_SETUP_EXE"); }   // this version's, from the release script
+const char kOlderVersion[] = "0.9.0.0";                      // QRVL_OLDER_SETUP_EXE's
 
 // A value of HKLM as a string (REG_SZ) or a number (REG_DWORD); found says whether it is there.
 struct RegValue {
@@ -211,6 +213,7 @@ protected:
     void SetUp() override {
         ASSERT_FALSE(SetupExe().empty()) << "QRVL_SETUP_EXE names the installer";
         ASSERT_TRUE(Exists(SetupExe())) << SetupExe();
+        ASSERT_TRUE(Exists(Env("QRVL_OLDER_SETUP_EXE"))) << "QRVL_OLDER_SETUP_EXE names an older installer";
         CoInitialize(nullptr);
         Clean();
         HKEY h;
@@ -231,10 +234,27 @@ TEST_F(Installer, InstallsThenUpgradesOverARunningToolThenRemovesExactlyWhatItAd
     const std::string uninstaller = InDir("uninstall.exe");
     const std::string library = InDir("MorvaneFun_qrvl.dll");
 
-    // A first install, into the folder given with /D=, with no token library anywhere
-    // Windows would load it from for the tool: installed, but not started.
-    ASSERT_EQ(0u, RunWait("\"" + SetupExe() + "\" /S /D=" + kDir));
-    EXPECT_TRUE(Exists(exe));
+    // An older version, installed into the folder given with /D=, with no token
+    // library anywhere Windows would load it from for the tool: not started.
+    ASSERT_EQ(0u, RunWait("\"" + Env("QRVL_OLDER_SETUP_EXE") + "\" /S /D=" + kDir));
+    ASSERT_TRUE(Exists(exe));
+    EXPECT_EQ(kOlderVersion, ReadValue(kToolKey, "DisplayVersion").text);
+    const std::string olderExe = Bytes(exe);
+    Sleep(1000);
+    EXPECT_TRUE(RunningCopies().empty()) << "without its library the tool cannot run and is not started";
+
+    // The tool runs with a library the installer cannot see (Windows found it
+    // in the tool's current folder). This version is installed over it, without
+    // /D=: with no marker to compare, the copy is known by its process's exe and
+    // ended before the files are replaced in the same folder; still without a
+    // library for the installed tool, it is not started.
+    PROCESS_INFORMATION unseen = StartTool(exe, e2e::BinPath("").c_str());
+    ASSERT_TRUE(unseen.hProcess);
+    ASSERT_TRUE(WaitFor([&] { return RunningCopies().size() == 1; }, 30000));
+    ASSERT_EQ(0u, RunWait("\"" + SetupExe() + "\" /S"));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(unseen.hProcess, 0)) << "the running copy was asked to end";
+    CloseHandle(unseen.hProcess);
+    EXPECT_NE(olderExe, Bytes(exe)) << "the older exe was replaced";
     EXPECT_TRUE(Exists(uninstaller));
     EXPECT_FALSE(Exists(library)) << "the installer never brings the token library";
     EXPECT_EQ(exe, ShortcutTarget(Shortcut()));
@@ -247,18 +267,8 @@ TEST_F(Installer, InstallsThenUpgradesOverARunningToolThenRemovesExactlyWhatItAd
     EXPECT_EQ("\"" + uninstaller + "\"", ReadValue(kToolKey, "UninstallString").text);
     EXPECT_EQ("\"" + uninstaller + "\" /S", ReadValue(kToolKey, "QuietUninstallString").text);
     EXPECT_EQ(KB(exe) + KB(uninstaller), ReadValue(kToolKey, "EstimatedSize").number);
-    Sleep(1000);
-    EXPECT_TRUE(RunningCopies().empty()) << "without its library the tool cannot run and is not started";
-
-    // The tool runs with a library the installer cannot see (Windows found it
-    // in the tool's current folder): with no marker to compare, the copy is
-    // known by its process's exe, and ended before the files are replaced.
-    PROCESS_INFORMATION unseen = StartTool(exe, e2e::BinPath("").c_str());
-    ASSERT_TRUE(unseen.hProcess);
-    ASSERT_TRUE(WaitFor([&] { return RunningCopies().size() == 1; }, 30000));
-    ASSERT_EQ(0u, RunWait("\"" + SetupExe() + "\" /S"));
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(unseen.hProcess, 0)) << "the running copy was asked to end";
-    CloseHandle(unseen.hProcess);
+    EXPECT_EQ(1, EntriesNamedLikeTheTool());
+    EXPECT_FALSE(Exists(Folder(CSIDL_PROGRAM_FILES) + "\\QuorvelUSBKEY")) << "the upgrade kept its folder";
     Sleep(1000);
     EXPECT_TRUE(RunningCopies().empty()) << "still no library for the installed tool: not started";
 
