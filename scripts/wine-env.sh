@@ -5,7 +5,7 @@
 QRVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QRVL_PACKAGES=(debootstrap arch-test cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
                wine wine64 xvfb xauth locales xdotool x11-utils imagemagick fonts-wqy-microhei
-               openssl python3 python3-pil)
+               openssl python3 python3-pil nsis p7zip-full)
 QRVL_XVFB_PID=""
 QRVL_PREFIXES=()
 
