@@ -436,6 +436,22 @@ std::string SlotName(DWORD_PTR tag) {
 }
 const char kSelectCert[] = "请选择证书！";
 
+// Keys A and B, each with a certificate container "SAME" and an incomplete
+// container "HALF".
+static void AddKeysSharingContainerNames() {
+    for (TOKEN_KEY k : {kKeyA, kKeyB}) {
+        FakeKey& key = g_fake.AddKey(k, k == kKeyA ? "KEY-A" : "KEY-B");
+        FakeContainer same;
+        same.name = "SAME";
+        same.flags = TOKEN_CF_SPEC1_CERT | TOKEN_CF_SPEC1_KEY;
+        same.cert[0] = ReadFixture("zhangsan.der");
+        FakeContainer half;
+        half.name = "HALF";
+        half.flags = TOKEN_CF_SPEC1_KEY;
+        key.containers = {same, half};
+    }
+}
+
 // Two keys that both hold a certificate in container "SAME" and an incomplete
 // container "HALF"; the user has chosen the second one, key B.
 class ActionOnSecondKey : public MainWindow {
@@ -447,17 +463,7 @@ protected:
     }
     void Arrange() {
         g_fake.Reset();
-        for (TOKEN_KEY k : {kKeyA, kKeyB}) {
-            FakeKey& key = g_fake.AddKey(k, k == kKeyA ? "KEY-A" : "KEY-B");
-            FakeContainer same;
-            same.name = "SAME";
-            same.flags = TOKEN_CF_SPEC1_CERT | TOKEN_CF_SPEC1_KEY;
-            same.cert[0] = ReadFixture("zhangsan.der");
-            FakeContainer half;
-            half.name = "HALF";
-            half.flags = TOKEN_CF_SPEC1_KEY;
-            key.containers = {same, half};
-        }
+        AddKeysSharingContainerNames();
         Open();
         g_mainWnd = dlg->m_hWnd;
         HWND combo = dlg->GetDlgItem(IDC_KEYLIST);
@@ -623,17 +629,7 @@ TEST_F(ActionOnSecondKey, LabelConfirmedWithThePasswordIsWrittenToThatKeyOnly) {
 // containers cannot be counted) waits for that listing and is done once
 // after it: the tree ends up whole, for the key the refresh made current.
 TEST_F(MainWindow, RefreshesDuringAListingsWarningAreDoneOnceAfterIt) {
-    for (TOKEN_KEY k : {kKeyA, kKeyB}) {
-        FakeKey& key = g_fake.AddKey(k, k == kKeyA ? "KEY-A" : "KEY-B");
-        FakeContainer same;
-        same.name = "SAME";
-        same.flags = TOKEN_CF_SPEC1_CERT | TOKEN_CF_SPEC1_KEY;
-        same.cert[0] = ReadFixture("zhangsan.der");
-        FakeContainer half;
-        half.name = "HALF";
-        half.flags = TOKEN_CF_SPEC1_KEY;
-        key.containers = {same, half};
-    }
+    AddKeysSharingContainerNames();
     g_fake.Find(kKeyB)->fail["CSP_ContainerCount"] = 0xE0000007;
     Open();
     g_mainWnd = dlg->m_hWnd;
