@@ -436,6 +436,13 @@ std::string SlotName(DWORD_PTR tag) {
 }
 const char kSelectCert[] = "请选择证书！";
 
+// The texts of the boxes the catcher saw, in order.
+std::vector<std::string> BoxTexts(const MsgBoxCatcher& catcher) {
+    std::vector<std::string> texts;
+    for (const auto& b : catcher.boxes) texts.push_back(b.text);
+    return texts;
+}
+
 // Keys A and B, each with a certificate container "SAME" and an incomplete
 // container "HALF".
 static void AddKeysSharingContainerNames() {
@@ -556,9 +563,7 @@ TEST_F(ActionOnSecondKey, DeletionStopsWhenTheKeyOrTheItemIsGoneAfterABoxOrThePr
         SendMessageA(page.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_DELETE, BN_CLICKED),
                      (LPARAM)page.GetDlgItem(IDC_BTN_DELETE));
         PumpMessages();
-        std::vector<std::string> texts;
-        for (const auto& b : boxes.boxes) texts.push_back(b.text);
-        EXPECT_EQ(c.boxes, texts) << what;
+        EXPECT_EQ(c.boxes, BoxTexts(boxes)) << what;
         if (!boxes.boxes.empty()) {
             EXPECT_STREQ("warning", boxes.boxes.back().icon) << what;
         }
@@ -608,9 +613,7 @@ TEST_F(ActionOnSecondKey, LabelConfirmedWithThePasswordIsWrittenToThatKeyOnly) {
         SendMessageA(page.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_CHGLABEL, BN_CLICKED),
                      (LPARAM)page.GetDlgItem(IDC_BTN_CHGLABEL));
         PumpMessages();
-        std::vector<std::string> texts;
-        for (const auto& b : boxes.boxes) texts.push_back(b.text);
-        EXPECT_EQ(c.boxes, texts) << what;
+        EXPECT_EQ(c.boxes, BoxTexts(boxes)) << what;
         if (!boxes.boxes.empty()) {
             EXPECT_STREQ("warning", boxes.boxes[0].icon) << what;
             EXPECT_EQ("提示", boxes.boxes[0].caption) << what;
