@@ -7,20 +7,10 @@
 #include "pages/DlgChgLabel.h"
 #include "certs/DlgCert.h"
 #include "certs/DlgDisp.h"
+#include "app/Messages.h"
 #include "token/token.h"
 #include <shellapi.h>
 #include <setupapi.h>
-
-// Main-window identification: class "#32770", this title, and the window
-// marker (TokenWindowMarker(0, 0)) in GWLP_USERDATA.
-#define QRVL_MAIN_TITLE "QuorvelUSBKEY管理工具"
-
-// Private messages of the main window.
-#define WM_QRVL_QUIT      (WM_USER + 1)
-#define WM_QRVL_ACTIVATE  (WM_USER + 2)   // wParam: show command; answers -1
-#define WM_QRVL_REFRESH   (WM_USER + 3)   // from the import page
-#define WM_QRVL_TRAY      (WM_USER + 4)   // tray icon callback; lParam: mouse message
-#define WM_QRVL_NOTIFY    (WM_USER + 5)   // wParam: notification index 0..20
 
 // The shell's "TaskbarCreated" message (app/Tray.cpp): the tray icon is added again.
 extern const UINT g_msgTaskbarCreated;
@@ -46,8 +36,15 @@ public:
     void CleanStaleUsbEntries();
     HDEVINFO OpenDeviceSet();
     const char* GetDeviceIdText(SP_DEVINFO_DATA* device);
-    BOOL GrantEveryoneFullAccess(const char* keyPath);
-    BOOL DeleteSubKeysRecursive(const char* keyPath);
+    // Grants everyone full, inheritable access to the key. With original, the
+    // descriptor that holds the key's DACL from before is handed back when the
+    // grant was made (to be released with LocalFree).
+    BOOL GrantEveryoneFullAccess(const char* keyPath, PSECURITY_DESCRIPTOR* original = nullptr);
+    // Deletes every key below keyPath under that grant, keeping keyPath. A key
+    // that stays gets its own DACL back: keyPath too, unless keptGrant is
+    // given, which then receives keyPath's DACL from before (or null) for the
+    // caller, who tries to delete keyPath under the grant first.
+    BOOL DeleteSubKeysRecursive(const char* keyPath, PSECURITY_DESCRIPTOR* keptGrant = nullptr);
 
     TOKEN_KEY m_keyHandles[TOKEN_MAX_KEYS];
     TOKEN_KEY m_hKey;

@@ -2,8 +2,8 @@
 #include "app/DlgMain.h"
 #include "app/DlgAbout.h"
 #include "app/Notify.h"
-#include "devices/KeyList.h"
 #include "res/resource.h"
+#include "token/SlotList.h"
 #include <cstring>
 
 const UINT g_msgTaskbarCreated = ::RegisterWindowMessageA("TaskbarCreated");

@@ -1,5 +1,5 @@
 #include "certs/DlgCert.h"
-#include "app/DlgMain.h"
+#include "app/Messages.h"
 #include "pages/MsgBox.h"
 #include "pages/Secret.h"
 #include "res/resource.h"

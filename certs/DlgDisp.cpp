@@ -2,6 +2,7 @@
 // view, register and delete actions on the selected item.
 #include "certs/DlgDisp.h"
 #include "certs/CertTree.h"
+#include "pages/KeyPresence.h"
 #include "pages/MsgBox.h"
 #include "res/resource.h"
 #include <wincrypt.h>
@@ -28,7 +29,8 @@ BEGIN_MESSAGE_MAP(CDlgDisp, CCspBaseDialog)
     ON_NOTIFY(TVN_SELCHANGED, IDC_CERTTREE, OnSelchangedTree)
 END_MESSAGE_MAP()
 
-CDlgDisp::CDlgDisp(CWnd* parent) : CCspBaseDialog(IDD_DISP, parent), m_hKey(0) {}
+CDlgDisp::CDlgDisp(CWnd* parent)
+    : CCspBaseDialog(IDD_DISP, parent), m_hKey(0), m_listings(0), m_listing(false), m_refreshPending(false) {}
 
 void CDlgDisp::DoDataExchange(CDataExchange* dx) {
     CCspBaseDialog::DoDataExchange(dx);
@@ -90,10 +92,11 @@ static bool GetDisplayName(PCCERT_CONTEXT cert, char* text, size_t size) {
     return true;
 }
 
-void CDlgDisp::AddCertificateItem(HTREEITEM root, int slot, uint32_t keySpec, BYTE* certBuffer, char* text) {
+void CDlgDisp::AddCertificateItem(TOKEN_KEY key, HTREEITEM root, int slot, uint32_t keySpec, BYTE* certBuffer,
+                                  char* text) {
     uint32_t length = TOKEN_CERT_MAX;
     // A length beyond the buffer is a failed read, never a read past it.
-    if (CSP_ReadCertByName(m_hKey, g_containerSlots.slots[slot].name, keySpec, &length, certBuffer) != TOKEN_OK ||
+    if (CSP_ReadCertByName(key, g_containerSlots.slots[slot].name, keySpec, &length, certBuffer) != TOKEN_OK ||
         length > TOKEN_CERT_MAX)
         return;
     PCCERT_CONTEXT cert = ::CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, certBuffer, length);
@@ -106,14 +109,33 @@ void CDlgDisp::AddCertificateItem(HTREEITEM root, int slot, uint32_t keySpec, BY
 }
 
 void CDlgDisp::RefreshTree() {
+    // A listing's warning box lets messages through, and a device change or
+    // refresh that comes in lists the tree again. Done there, it would empty
+    // the tree and the slot table under the listing that waits for the user;
+    // it is done once after that listing instead.
+    if (m_listing) {
+        m_refreshPending = true;
+        return;
+    }
+    m_listing = true;
+    do {
+        m_refreshPending = false;
+        ListTree();
+    } while (m_refreshPending);
+    m_listing = false;
+}
+
+void CDlgDisp::ListTree() {
+    const TOKEN_KEY key = m_hKey;   // a refresh meanwhile may change m_hKey, never this listing's key
     ResetContainerSlots();
     m_tree.DeleteAllItems();
+    ++m_listings;
     char text[2 * kNameBytes] = {};   // label and specification-1 name, then specification-2 name
     HTREEITEM root;
-    if (m_hKey == 0) {
+    if (key == 0) {
         root = m_tree.InsertItem("未选中USBKEY!");
     } else {
-        if (CSP_GetUsbKeyLabel(m_hKey, text) != TOKEN_OK) {
+        if (CSP_GetUsbKeyLabel(key, text) != TOKEN_OK) {
             WarnBox(m_hWnd, kReadError);
             return;
         }
@@ -123,7 +145,7 @@ void CDlgDisp::RefreshTree() {
     }
 
     uint32_t count = 0;
-    if (m_hKey != 0 && CSP_ContainerCount(m_hKey, &count) != TOKEN_OK) {
+    if (key != 0 && CSP_ContainerCount(key, &count) != TOKEN_OK) {
         WarnBox(m_hWnd, kReadError);
         count = 0;
     }
@@ -137,7 +159,7 @@ void CDlgDisp::RefreshTree() {
         if (slot < 0) break;   // six containers at the most are listed
         ContainerSlot& s = g_containerSlots.slots[slot];
         uint32_t flags = 0;
-        if (CSP_ContainerInfo(m_hKey, i, &flags, TOKEN_CONTAINER_NAME_CAP, s.name) != TOKEN_OK) {
+        if (CSP_ContainerInfo(key, i, &flags, TOKEN_CONTAINER_NAME_CAP, s.name) != TOKEN_OK) {
             WarnBox(m_hWnd, kReadError);
             break;
         }
@@ -146,11 +168,11 @@ void CDlgDisp::RefreshTree() {
         bool hasCertificate = false;
         if ((flags & (TOKEN_CF_SPEC1_CERT | TOKEN_CF_SPEC1_KEY)) == (TOKEN_CF_SPEC1_CERT | TOKEN_CF_SPEC1_KEY)) {
             hasCertificate = true;
-            AddCertificateItem(root, slot, TOKEN_SPEC_EXCHANGE, certBuffer, text);
+            AddCertificateItem(key, root, slot, TOKEN_SPEC_EXCHANGE, certBuffer, text);
         }
         if ((flags & (TOKEN_CF_SPEC2_CERT | TOKEN_CF_SPEC2_KEY)) == (TOKEN_CF_SPEC2_CERT | TOKEN_CF_SPEC2_KEY)) {
             hasCertificate = true;
-            AddCertificateItem(root, slot, TOKEN_SPEC_SIGNATURE, certBuffer, text + kNameBytes);
+            AddCertificateItem(key, root, slot, TOKEN_SPEC_SIGNATURE, certBuffer, text + kNameBytes);
         }
         if (!hasCertificate) {
             HTREEITEM item = m_tree.InsertItem("无效容器", 2, 2, root, TVI_LAST);
@@ -245,7 +267,11 @@ void CDlgDisp::OnBtnRegister() {
 }
 
 void CDlgDisp::OnBtnDelete() {
-    if (m_hKey == 0) return;
+    // The key, the item and the container name are taken once, before the
+    // first box: while a box or the password prompt is up, a key pulled out
+    // or a refresh lists the keys again and makes the first one current.
+    const TOKEN_KEY key = m_hKey;
+    if (key == 0) return;
     HTREEITEM item = m_tree.GetSelectedItem();
     if (!item) {
         WarnBox(m_hWnd, kSelectCert);
@@ -256,36 +282,53 @@ void CDlgDisp::OnBtnDelete() {
     if (!slotName) return;
     char name[kNameBytes];
     lstrcpynA(name, slotName, sizeof name);
+    const unsigned listing = m_listings;
     const UINT ask = MB_YESNO | MB_ICONQUESTION;
 
     if (TagKind(tag) != TAG_INVALID_CONTAINER) {
-        if (MessageBox("确实要删除证书吗？", "提示", ask) != IDYES) return;
-        if (MessageBox("确实要把证书删除吗？删除证书可能会导致您不能进入网上银行证书版系统！", "提示", ask) != IDYES)
+        if (MessageBox("确实要删除证书吗？", "提示", ask) != IDYES || !ActionStillValid(key, listing)) return;
+        if (MessageBox("确实要把证书删除吗？删除证书可能会导致您不能进入网上银行证书版系统！", "提示", ask) != IDYES ||
+            !ActionStillValid(key, listing))
             return;
         if (m_tree.ItemHasChildren(item)) {
             MessageBox("请选择证书!", "提示", MB_OK | MB_ICONINFORMATION);
             return;
         }
-        if (DeleteContainer(name, "证书删除失败！")) RefreshTree();
+        if (DeleteContainer(key, listing, name, "证书删除失败！")) RefreshTree();
         return;
     }
 
-    if (MessageBox("确实要删除容器吗？", "提示", ask) != IDYES) return;
+    if (MessageBox("确实要删除容器吗？", "提示", ask) != IDYES || !ActionStillValid(key, listing)) return;
     if (m_tree.ItemHasChildren(item)) {
         MessageBox("请选择容器!", "提示", MB_OK | MB_ICONINFORMATION);
         return;
     }
-    if (!DeleteContainer(name, "容器删除失败！")) return;
+    if (!DeleteContainer(key, listing, name, "容器删除失败！")) return;
     SetRootButtonState();
     RefreshTree();
 }
 
-BOOL CDlgDisp::DeleteContainer(char* name, const char* failure) {
+BOOL CDlgDisp::ActionStillValid(TOKEN_KEY key, unsigned listing) {
+    if (!IsKeyInserted(key)) {
+        WarnBox(m_hWnd, kKeyRemovedText);
+        return FALSE;
+    }
+    // Listed again meanwhile: the item the user chose is gone, and nothing
+    // is selected any more.
+    if (listing != m_listings) {
+        WarnBox(m_hWnd, kSelectCert);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CDlgDisp::DeleteContainer(TOKEN_KEY key, unsigned listing, char* name, const char* failure) {
     // The library asks the user for the password itself; a refusal or a
     // cancel ends the action without a word from the page.
-    CSP_Reset(m_hKey);
-    if (CSP_VerifyPassword(m_hKey, TOKEN_USER, nullptr) != TOKEN_OK) return FALSE;
-    if (CSP_DeleteContainerByName(m_hKey, name) != TOKEN_OK) {
+    CSP_Reset(key);
+    TOKEN_RESULT verified = CSP_VerifyPassword(key, TOKEN_USER, nullptr);
+    if (!ActionStillValid(key, listing) || verified != TOKEN_OK) return FALSE;
+    if (CSP_DeleteContainerByName(key, name) != TOKEN_OK) {
         WarnBox(m_hWnd, failure);
         return FALSE;
     }

@@ -12,6 +12,9 @@ public:
 
     TOKEN_KEY m_hKey;
     CTreeCtrl m_tree;
+    // Listings that have rebuilt the tree: an item taken before a box is gone
+    // when this moved on while the box was up.
+    unsigned m_listings;
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;
@@ -27,10 +30,18 @@ protected:
     void OnDblclkTree(NMHDR* header, LRESULT* result);
     void OnSelchangedTree(NMHDR* header, LRESULT* result);
 
-    void AddCertificateItem(HTREEITEM root, int slot, uint32_t keySpec, BYTE* certBuffer, char* text);
-    void SetRootButtonState();
-    // Verifies the user, then deletes the container; warns with failure when
-    // the library refuses the deletion. TRUE when it is gone.
-    BOOL DeleteContainer(char* name, const char* failure);   // view and register off, delete off and reading "删除证书"
+    void ListTree();   // one listing of the tree for m_hKey
+    void AddCertificateItem(TOKEN_KEY key, HTREEITEM root, int slot, uint32_t keySpec, BYTE* certBuffer, char* text);
+    void SetRootButtonState();   // view and register off, delete off and reading "删除证书"
+    // After a box or the password prompt of an action that began on key with
+    // an item of listing: TRUE when both are still there; else the user is
+    // told and the action must stop.
+    BOOL ActionStillValid(TOKEN_KEY key, unsigned listing);
+    // Verifies the user on key, then deletes the container; warns with failure
+    // when the library refuses the deletion. TRUE when it is gone.
+    BOOL DeleteContainer(TOKEN_KEY key, unsigned listing, char* name, const char* failure);
+
+    bool m_listing;          // a listing runs; its boxes let messages through
+    bool m_refreshPending;   // a refresh came in meanwhile: list again after it
     DECLARE_MESSAGE_MAP()
 };

@@ -2,8 +2,8 @@
 #include "devices/DeviceChange.h"
 #include "app/DlgMain.h"
 #include "app/Notify.h"
-#include "devices/KeyList.h"
-#include "pages/DlgChgLabel.h"
+#include "token/SlotList.h"
+#include "token/WebFile.h"
 #include <dbt.h>
 #include <cstring>
 
@@ -30,9 +30,7 @@ int ReadWebFile(TOKEN_KEY key, char* text, uint32_t* length) {
         return 1;
     }
     if (CSP_FileRead(key, WEBFILE_ID, 0, WEBFILE_SIZE, content) != TOKEN_OK) return 0;
-    // A file without a terminating zero holds no address.
-    const BYTE* end = (const BYTE*)memchr(content, 0, sizeof content);
-    size_t n = end ? (size_t)(end - content) : 0;
+    size_t n = WebFileAddressLength(content);
     memcpy(text, content, n);
     *length = (uint16_t)n;
     return 1;

@@ -1,7 +1,7 @@
 // The key list: which keys are inserted, which one is current, and handing
 // it to the pages.
 #include "app/DlgMain.h"
-#include "devices/KeyList.h"
+#include "token/SlotList.h"
 #include "res/resource.h"
 
 TOKEN_KEY g_slotList[TOKEN_MAX_KEYS];

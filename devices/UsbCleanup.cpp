@@ -17,6 +17,7 @@ const DeviceSetupApi kSystemDeviceSetupApi = {
     CM_Get_DevNode_Status,
 };
 DeviceSetupApi g_deviceSetupApi = kSystemDeviceSetupApi;
+LONG (WINAPI* g_regEnumKeyEx)(HKEY, DWORD, LPSTR, LPDWORD, LPDWORD, LPSTR, LPDWORD, PFILETIME) = RegEnumKeyExA;
 
 // The smart-card reader setup class.
 static const GUID kReaderClass = {0x50DD5230, 0xBA8A, 0x11D1, {0xBF, 0x5D, 0x00, 0x00, 0xF8, 0x05, 0xF5, 0x30}};
@@ -65,9 +66,15 @@ const char* CDlgMain::GetDeviceIdText(SP_DEVINFO_DATA* device) {
     return g_devIdText;
 }
 
-BOOL CDlgMain::GrantEveryoneFullAccess(const char* keyPath) {
+// The security object name of a key below HKEY_LOCAL_MACHINE; false when it does not fit.
+static bool KeyObjectName(const char* keyPath, char* object, size_t size) {
+    return AfxFormatText(object, size, "MACHINE\\%s", keyPath) >= 0;
+}
+
+BOOL CDlgMain::GrantEveryoneFullAccess(const char* keyPath, PSECURITY_DESCRIPTOR* original) {
+    if (original) *original = nullptr;
     char object[256];
-    if (AfxFormatText(object, sizeof object, "MACHINE\\%s", keyPath) < 0) return FALSE;
+    if (!KeyObjectName(keyPath, object, sizeof object)) return FALSE;
     PACL oldDacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (GetNamedSecurityInfoA(object, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
@@ -83,39 +90,70 @@ BOOL CDlgMain::GrantEveryoneFullAccess(const char* keyPath) {
                    SetNamedSecurityInfoA(object, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr,
                                          nullptr, newDacl, nullptr) == ERROR_SUCCESS;
     if (newDacl) LocalFree(newDacl);
-    LocalFree(descriptor);
+    if (granted && original)
+        *original = descriptor;
+    else
+        LocalFree(descriptor);
     return granted;
 }
 
-BOOL CDlgMain::DeleteSubKeysRecursive(const char* keyPath) {
-    GrantEveryoneFullAccess(keyPath);
+// Puts the DACL of original, taken before the grant, back on a key that stays.
+// Under the system's propagation of inherited entries, the sub-keys that only
+// inherited the grant lose it with it.
+static void RestoreKeyAccess(const char* keyPath, PSECURITY_DESCRIPTOR original) {
+    char object[256];
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!original || !KeyObjectName(keyPath, object, sizeof object) ||
+        !GetSecurityDescriptorDacl(original, &present, &dacl, &defaulted))
+        return;
+    SetNamedSecurityInfoA(object, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                          present ? dacl : nullptr, nullptr);
+}
+
+BOOL CDlgMain::DeleteSubKeysRecursive(const char* keyPath, PSECURITY_DESCRIPTOR* keptGrant) {
+    PSECURITY_DESCRIPTOR original = nullptr;
+    GrantEveryoneFullAccess(keyPath, &original);
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return TRUE;
-    // Each deletion moves the next sub-key to the front; a sub-key that cannot
-    // be deleted stays there and is stepped over, so the loop always ends.
-    DWORD index = 0;
-    for (;;) {
-        char name[260];
-        DWORD nameSize = sizeof name;
-        LONG r = RegEnumKeyExA(key, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
-        if (r == ERROR_NO_MORE_ITEMS) break;
-        bool deleted = false;
-        char path[260];
-        int n = r == ERROR_SUCCESS ? AfxFormatText(path, sizeof path, "%s\\%s", keyPath, name) : -1;
-        if (n >= 0) {   // a path that would not fit is never cut short
-            HKEY sub;
-            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &sub) == ERROR_SUCCESS) {
-                DWORD subKeys = 0;
-                RegQueryInfoKeyA(sub, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr, nullptr);
-                RegCloseKey(sub);
-                if (subKeys) DeleteSubKeysRecursive(path);
-                deleted = RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        // Each deletion moves the next sub-key to the front; a sub-key that
+        // cannot be deleted stays there and is stepped over. Any other answer
+        // than a name lasts (the key was removed meanwhile, say: every index
+        // then answers ERROR_KEY_DELETED) and ends the walk, so it always ends.
+        DWORD index = 0;
+        for (;;) {
+            char name[260];
+            DWORD nameSize = sizeof name;
+            LONG r = g_regEnumKeyEx(key, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+            if (r != ERROR_SUCCESS && r != ERROR_MORE_DATA) break;   // ERROR_MORE_DATA: a name too long, stepped over
+            bool deleted = false;
+            char path[260];
+            int n = r == ERROR_SUCCESS ? AfxFormatText(path, sizeof path, "%s\\%s", keyPath, name) : -1;
+            if (n >= 0) {   // a path that would not fit is never cut short
+                HKEY sub;
+                if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &sub) == ERROR_SUCCESS) {
+                    DWORD subKeys = 0;
+                    RegQueryInfoKeyA(sub, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr,
+                                     nullptr, nullptr, nullptr, nullptr);
+                    RegCloseKey(sub);
+                    // The sub-key keeps its grant until its own deletion was tried.
+                    PSECURITY_DESCRIPTOR subOriginal = nullptr;
+                    if (subKeys) DeleteSubKeysRecursive(path, &subOriginal);
+                    deleted = RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
+                    if (!deleted) RestoreKeyAccess(path, subOriginal);
+                    if (subOriginal) LocalFree(subOriginal);
+                }
             }
+            if (!deleted) ++index;
         }
-        if (!deleted) ++index;
+        RegCloseKey(key);
     }
-    RegCloseKey(key);
+    if (keptGrant) {
+        *keptGrant = original;
+    } else {
+        RestoreKeyAccess(keyPath, original);
+        if (original) LocalFree(original);
+    }
     return TRUE;
 }
 

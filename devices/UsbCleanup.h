@@ -23,4 +23,9 @@ struct DeviceSetupApi {
 extern DeviceSetupApi g_deviceSetupApi;
 extern const DeviceSetupApi kSystemDeviceSetupApi;
 
+// The clean-up's sub-key enumeration, RegEnumKeyExA by default. Tests put
+// their own here to remove a key at a chosen moment of the walk, as another
+// process may.
+extern LONG (WINAPI* g_regEnumKeyEx)(HKEY, DWORD, LPSTR, LPDWORD, LPDWORD, LPSTR, LPDWORD, PFILETIME);
+
 #define USBKEY_HARDWARE_ID "USB\\Vid_d1a1&Pid_2291"

@@ -1,4 +1,5 @@
 #include "pages/DlgChgLabel.h"
+#include "pages/KeyPresence.h"
 #include "pages/MsgBox.h"
 #include "res/BankSites.h"
 #include "res/resource.h"
@@ -30,15 +31,22 @@ void CDlgChgLabel::EnableControls(BOOL enable) {
 void CDlgChgLabel::OnChangeLabel() {
     char label[TOKEN_LABEL_MAX + 2] = {};
     ::GetWindowTextA(GetDlgItem(IDC_EDIT_LABEL), label, sizeof label);
-    if (m_hKey == 0 || label[0] == 0) return;
+    // The key is taken once: while the library's password prompt is up, a
+    // key pulled out or a refresh makes another key current.
+    const TOKEN_KEY key = m_hKey;
+    if (key == 0 || label[0] == 0) return;
 
     uint32_t status = 0;
-    if (CSP_GetSlotStatus(m_hKey, &status) != TOKEN_OK) {
+    if (CSP_GetSlotStatus(key, &status) != TOKEN_OK) {
         WarnBox(m_hWnd, "USBKEY错误");
         return;
     }
     if (status != 4) {   // 4: the user is verified already
-        TOKEN_RESULT r = CSP_VerifyPassword(m_hKey, TOKEN_USER, nullptr);
+        TOKEN_RESULT r = CSP_VerifyPassword(key, TOKEN_USER, nullptr);
+        if (!IsKeyInserted(key)) {
+            WarnBox(m_hWnd, kKeyRemovedText);
+            return;
+        }
         if (r == TOKEN_PIN_NO_VERDICT) return;
         if (r != TOKEN_OK) {
             PasswordStatusBox(m_hWnd, "用户密码不正确！还有%d次可试机会。",
@@ -46,7 +54,7 @@ void CDlgChgLabel::OnChangeLabel() {
             return;
         }
     }
-    if (CSP_SetUsbKeyLabel(m_hKey, label) != TOKEN_OK) {
+    if (CSP_SetUsbKeyLabel(key, label) != TOKEN_OK) {
         WarnBox(m_hWnd, "更改标签时出错!");
         return;
     }

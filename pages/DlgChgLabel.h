@@ -2,10 +2,7 @@
 #pragma once
 #include "pages/CspBaseDialog.h"
 #include "token/token.h"
-
-#define WEBFILE_ID    0xEF11u
-#define WEBFILE_SIZE  260u
-#define WEBFILE_NAME  "WEBFILE"
+#include "token/WebFile.h"
 
 // Writes the 260-byte web pop-up record to the key's WEBFILE, creating the
 // file when the key has none. 0 or the status of the first failing call.

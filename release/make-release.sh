@@ -1,6 +1,7 @@
 #!/bin/bash
 # Builds the 32-bit tool and packs, in dist/ (or --out DIR):
 #   QuorvelUSBKEY-<version>-win32.zip  the exe and README.txt: what customers get
+#   QuorvelUSBKEY-<version>-setup.exe  the installer of the same exe (installer/)
 #   QuorvelUSBKEY-<version>-demo.zip   the stand-in token library and tokensim
 # The release never holds the stand-in: customers use the token library that
 # comes with their key. Every check below fails the script, not the zip.
@@ -34,6 +35,7 @@ bin=$from/bin
 objdump=i686-w64-mingw32-objdump
 release=QuorvelUSBKEY-$version-win32
 demo=QuorvelUSBKEY-$version-demo
+setup=QuorvelUSBKEY-$version-setup.exe
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -84,6 +86,13 @@ PY
 pack "$release"
 pack "$demo"
 
+# The installer of the same stripped exe, its texts in Chinese; any warning
+# of makensis fails the script.
+makensis -V2 -WX -INPUTCHARSET UTF8 -DVERSION="$version" -DTOOL_EXE="$exe" \
+         -DTOOL_ICON="$QRVL_ROOT/res/art/app.ico" -DOUTFILE="$out/$setup" \
+         "$QRVL_ROOT/installer/QuorvelUSBKEY.nsi" >/dev/null \
+  || qrvl_die "makensis could not build $setup"
+
 # What each zip holds, exactly.
 listing() { python3 -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$1"; }
 [ "$(listing "$out/$release.zip")" = "$release/QuorvelUSBKEY.exe $release/README.txt" ] \
@@ -91,5 +100,23 @@ listing() { python3 -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.
 [ "$(listing "$out/$demo.zip")" = "$demo/MorvaneFun_qrvl.dll $demo/README.txt $demo/tokensim.exe" ] \
   || qrvl_die "the demo kit holds: $(listing "$out/$demo.zip")"
 
+# What the installer puts in place: the stripped exe byte for byte and its
+# uninstaller, nothing of the stand-in (by name or by content).
+mkdir "$stage/setup"
+7z x -y -o"$stage/setup" "$out/$setup" >/dev/null 2>&1 || qrvl_die "7z cannot read $setup"
+installs=$(7z l -slt "$out/$setup" | awk '/^----------$/ { files = 1 } files && sub(/^Path = /, "")' \
+           | grep -v '^\$PLUGINSDIR/' | sort | tr '\n' ' ')
+[ "$installs" = "QuorvelUSBKEY.exe uninstall.exe " ] || qrvl_die "$setup installs: $installs"
+cmp -s "$stage/setup/QuorvelUSBKEY.exe" "$exe" || qrvl_die "$setup does not install the stripped exe"
+standin=$(sha256sum <"$stage/$demo/MorvaneFun_qrvl.dll" | cut -d' ' -f1)
+standin_full=$(sha256sum <"$bin/MorvaneFun_qrvl.dll" | cut -d' ' -f1)
+while IFS= read -r -d '' f; do
+  case $(basename "$f" | tr 'A-Z' 'a-z') in morvanefun_qrvl.dll|tokensim*) qrvl_die "$setup carries $f" ;; esac
+  sum=$(sha256sum <"$f" | cut -d' ' -f1)
+  [ "$sum" != "$standin" ] && [ "$sum" != "$standin_full" ] || qrvl_die "$setup carries the stand-in library as $f"
+done < <(find "$stage/setup" -type f -print0)
+# Its version resource names the version.
+strings -el "$out/$setup" | grep -qxF "$version" || qrvl_die "$setup does not carry version $version"
+
 qrvl_say "release $version"
-(cd "$out" && sha256sum "$release.zip" "$demo.zip" && ls -l "$release.zip" "$demo.zip" | awk '{ print $5, $9 }')
+(cd "$out" && sha256sum "$release.zip" "$setup" "$demo.zip" && ls -l "$release.zip" "$setup" "$demo.zip" | awk '{ print $5, $9 }')

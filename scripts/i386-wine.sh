@@ -9,9 +9,17 @@
 #   i386-wine.sh start     register qemu if needed, mount /proc, /dev and the repository into the root
 #   i386-wine.sh exec CMD  run CMD inside the root (environment from the caller's
 #                          DISPLAY, WINEPREFIX, TOKENSIM_STORE, QRVL_* variables)
+#   i386-wine.sh path      say which path runs i386 code: "native" or "emulated"
 #   i386-wine.sh stop      stop Wine there, unmount, unregister what start registered
 #   i386-wine.sh purge     stop, then delete the folder
 # Needs root. QRVL_I386_HOME names the folder (default /var/tmp/qrvl-i386).
+# QRVL_I386_EMULATE=1 takes the qemu path even where the kernel runs i386
+# code (binfmt_misc handlers are asked before the kernel's own ELF loader), so
+# that path can be checked on any machine.
+# Runs may share the root: start records its caller (QRVL_I386_OWNER, else the
+# parent process) and stop removes it; the mounts and the qemu registration
+# go with the last caller, and callers that died without stopping count as
+# gone.
 set -eu
 
 W=${QRVL_I386_HOME:-/var/tmp/qrvl-i386}
@@ -20,7 +28,9 @@ ROOT_SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)   # the repository, mo
 SUITE=bookworm
 QEMU_VER='1:10.0.2+ds-2+deb13u1~bpo12+1'
 BINFMT=/proc/sys/fs/binfmt_misc
-BFNAME=qrvl-i386
+# One registration per root folder, so that runs from two folders never
+# unregister each other's.
+BFNAME=qrvl-i386-$(printf '%s' "$W" | md5sum | cut -c1-8)
 SRC=/etc/apt/sources.list.d/debian.sources
 
 log() { printf '== i386: %s\n' "$*" >&2; }
@@ -46,9 +56,10 @@ in_root() {
 }
 
 native_i386() { arch-test -n i386 >/dev/null 2>&1; }
+emulate() { [ "${QRVL_I386_EMULATE:-0}" = 1 ] || ! native_i386; }
 
 register_qemu() {
-  native_i386 && return 0
+  emulate || return 0
   [ -e "$BINFMT/$BFNAME" ] && return 0
   local q=$W/qemu
   if ! [ -x "$q/usr/bin/qemu-i386" ]; then
@@ -78,8 +89,12 @@ unregister_qemu() {
     [ -e "$BINFMT/$BFNAME" ] && echo -1 >"$BINFMT/$BFNAME"
     rm -f "$W/.binfmt-registered"
   fi
+  # Unmounting binfmt_misc drops every registration in it (kernels since
+  # 6.7): only while no one else's is left.
   if [ -f "$W/.binfmt-mounted" ]; then
-    umount "$BINFMT" 2>/dev/null || true
+    if [ -z "$(ls "$BINFMT" 2>/dev/null | grep -vx -e register -e status)" ]; then
+      umount "$BINFMT" 2>/dev/null || true
+    fi
     rm -f "$W/.binfmt-mounted"
   fi
 }
@@ -92,6 +107,27 @@ mount_all() {
   mountpoint -q "$R$ROOT_SRC" || mount --bind "$ROOT_SRC" "$R$ROOT_SRC"
   # Runs from several checkouts may share the root: each one's mount is listed.
   grep -qxF "$ROOT_SRC" "$W/.repo-mounted" 2>/dev/null || echo "$ROOT_SRC" >>"$W/.repo-mounted"
+}
+
+# The callers using the root, one process id a line; the dead are dropped.
+live_owners() {
+  local p
+  [ -f "$W/.owners" ] || return 0
+  while read -r p; do
+    [ -n "$p" ] && kill -0 "$p" 2>/dev/null && echo "$p"
+  done <"$W/.owners"
+}
+
+# Whatever still runs inside the root (a wineserver or a program that
+# outlived it, each under qemu on the emulated path).
+kill_root_processes() {
+  local p sig
+  for sig in TERM KILL; do
+    for p in /proc/[0-9]*; do
+      [ "$(readlink "$p/root" 2>/dev/null)" = "$R" ] && kill -$sig "${p#/proc/}" 2>/dev/null
+    done
+    sleep 0.5
+  done
 }
 
 umount_all() {
@@ -118,38 +154,52 @@ setup)
     die "cannot install debootstrap and arch-test"
   [ -n "$(mirror)" ] || die "no Debian mirror for $SUITE in the host's apt sources"
   register_qemu
-  if ! [ -x "$R/usr/bin/apt-get" ]; then
+  # Each step is marked only when complete, so that an interrupted one is
+  # done again rather than taken for done. A root made before the marks is
+  # kept when its packages are all configured.
+  if ! [ -f "$W/.root-ready" ] && [ -x "$R/usr/lib/wine/wine" ] && [ -z "$(in_root dpkg --audit 2>&1)" ]; then
+    touch "$W/.debootstrapped" "$W/.root-ready"
+  fi
+  if ! [ -f "$W/.debootstrapped" ]; then
     log "debootstrap i386 $SUITE (a few minutes)"
     rm -rf --one-file-system "$R"
     debootstrap --arch=i386 --variant=minbase "$SUITE" "$R" "$(mirror)" >"$W/debootstrap.log" 2>&1 ||
       die "debootstrap failed (see $W/debootstrap.log)"
+    touch "$W/.debootstrapped"
   fi
   printf 'Acquire::Check-Valid-Until "false";\nAcquire::Check-Date "false";\n' >"$R/etc/apt/apt.conf.d/99qrvl"
   printf '#!/bin/sh\nexit 101\n' >"$R/usr/sbin/policy-rc.d"; chmod +x "$R/usr/sbin/policy-rc.d"
   mount_all
-  if ! [ -x "$R/usr/lib/wine/wine" ]; then
+  if ! [ -f "$W/.root-ready" ]; then
     log "installing wine32, xvfb and locales in the root (a few minutes)"
-    { in_root apt-get update -qq && in_root apt-get install -y -qq --no-install-recommends wine wine32 locales &&
+    { in_root dpkg --configure -a && in_root apt-get update -qq &&
+      in_root apt-get install -y -qq --no-install-recommends wine wine32 locales &&
       in_root apt-get clean; } >"$W/apt.log" 2>&1 || die "apt-get in the root failed (see $W/apt.log)"
+    touch "$W/.root-ready"
   fi
   if ! in_root locale -a 2>/dev/null | grep -qx zh_CN.utf8; then
     sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' "$R/etc/locale.gen"
     grep -q '^zh_CN.UTF-8 UTF-8' "$R/etc/locale.gen" || echo 'zh_CN.UTF-8 UTF-8' >>"$R/etc/locale.gen"
     in_root locale-gen >/dev/null
   fi
-  if [ "$(cat "$W/.users" 2>/dev/null || echo 0)" -eq 0 ]; then
+  if [ -z "$(live_owners)" ]; then
     umount_all
     unregister_qemu
   fi
   log "ready: $(du -sh --one-file-system "$R" | cut -f1) in $R"
   ;;
 start)
-  [ -x "$R/usr/lib/wine/wine" ] || die "no root in $R: run '$0 setup' first"
+  [ -f "$W/.root-ready" ] || die "no root in $R: run '$0 setup' first"
   # Several runs may share the root: the last one to stop undoes the mounts.
   exec 9>"$W/.lock"; flock 9
   register_qemu
   mount_all
-  echo $(( $(cat "$W/.users" 2>/dev/null || echo 0) + 1 )) >"$W/.users"
+  { live_owners; echo "${QRVL_I386_OWNER:-$PPID}"; } | sort -u >"$W/.owners.new"
+  mv "$W/.owners.new" "$W/.owners"
+  ;;
+path)
+  # Any root's registration sends i386 programs through qemu.
+  if compgen -G "$BINFMT/qrvl-i386*" >/dev/null || ! native_i386; then echo emulated; else echo native; fi
   ;;
 exec)
   shift
@@ -167,13 +217,14 @@ stop|purge)
     "$0" exec wineserver -k 2>/dev/null || true
   fi
   mkdir -p "$W"; exec 9>"$W/.lock"; flock 9
-  users=$(( $(cat "$W/.users" 2>/dev/null || echo 1) - 1 ))
-  [ "$1" = purge ] && users=0
-  if [ $users -gt 0 ]; then echo $users >"$W/.users"; exit 0; fi
-  rm -f "$W/.users"
+  owner=${QRVL_I386_OWNER:-$PPID}
+  others=$(live_owners | grep -vx "$owner" || true)
+  if [ "$1" = stop ] && [ -n "$others" ]; then echo "$others" >"$W/.owners"; exit 0; fi
+  rm -f "$W/.owners"
+  [ -d "$R/proc" ] && kill_root_processes
   umount_all
   unregister_qemu
   if [ "$1" = purge ]; then rm -rf --one-file-system "$W"; fi
   ;;
-*) echo "usage: $0 setup | start | exec CMD... | stop | purge" >&2; exit 2 ;;
+*) echo "usage: $0 setup | start | exec CMD... | path | stop | purge" >&2; exit 2 ;;
 esac

@@ -5,7 +5,7 @@
 QRVL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QRVL_PACKAGES=(debootstrap arch-test cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
                wine wine64 xvfb xauth locales xdotool x11-utils imagemagick fonts-wqy-microhei
-               openssl python3 python3-pil)
+               openssl python3 python3-pil nsis p7zip-full)
 QRVL_XVFB_PID=""
 QRVL_PREFIXES=()
 
@@ -99,6 +99,7 @@ qrvl_i386_prefix() {
   case $build in "$QRVL_ROOT"/*) ;; *)
     echo "error: the i686 suite needs its build folder inside the repository ($build is not)" >&2; return 1 ;;
   esac
+  export QRVL_I386_OWNER=$$   # this run, as the root's users are counted
   "$i386" setup || return 1
   "$i386" start || return 1
   QRVL_I386_STARTED="$build/wineprefix"

@@ -6,7 +6,7 @@
 #include "app/Notify.h"
 #include "app/ToolApp.h"
 #include "devices/DeviceChange.h"
-#include "devices/KeyList.h"
+#include "token/SlotList.h"
 #include "devices/UsbCleanup.h"
 #include "res/BankSites.h"
 #include "res/resource.h"

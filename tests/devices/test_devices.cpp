@@ -1,8 +1,9 @@
 // The key list, insertion and removal, and the USB registry clean-up, on the
 // real main window (template 102) with the token library's test double.
 #include "app/DlgMain.h"
+#include "certs/CertTree.h"
 #include "devices/DeviceChange.h"
-#include "devices/KeyList.h"
+#include "token/SlotList.h"
 #include "devices/UsbCleanup.h"
 #include "pages/DlgChgLabel.h"
 #include "res/resource.h"
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <dbt.h>
 #include <aclapi.h>
+#include <sddl.h>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -419,6 +422,248 @@ TEST_F(MainWindow, RefreshKeepsThePageOfTheSelectedTab) {
 }
 
 // ---------------------------------------------------------------------------
+// Keys pulled out or refreshed while an action waits for the user. Every box
+// and the library's password prompt run a message loop; the device change or
+// refresh that comes in there lists the keys again and makes the first one
+// current. What the user confirmed for the second key must never reach the
+// first.
+
+const char kKeyRemoved[] = "USBKEY已拔出，操作已取消！";
+// The container an item's tag leads to in the slot table.
+std::string SlotName(DWORD_PTR tag) {
+    const char* name = TagContainerName((CertTreeTag)tag);
+    return name ? name : "<none>";
+}
+const char kSelectCert[] = "请选择证书！";
+
+// The texts of the boxes the catcher saw, in order.
+std::vector<std::string> BoxTexts(const MsgBoxCatcher& catcher) {
+    std::vector<std::string> texts;
+    for (const auto& b : catcher.boxes) texts.push_back(b.text);
+    return texts;
+}
+
+// Keys A and B, each with a certificate container "SAME" and an incomplete
+// container "HALF".
+static void AddKeysSharingContainerNames() {
+    for (TOKEN_KEY k : {kKeyA, kKeyB}) {
+        FakeKey& key = g_fake.AddKey(k, k == kKeyA ? "KEY-A" : "KEY-B");
+        FakeContainer same;
+        same.name = "SAME";
+        same.flags = TOKEN_CF_SPEC1_CERT | TOKEN_CF_SPEC1_KEY;
+        same.cert[0] = ReadFixture("zhangsan.der");
+        FakeContainer half;
+        half.name = "HALF";
+        half.flags = TOKEN_CF_SPEC1_KEY;
+        key.containers = {same, half};
+    }
+}
+
+// Two keys that both hold a certificate in container "SAME" and an incomplete
+// container "HALF"; the user has chosen the second one, key B.
+class ActionOnSecondKey : public MainWindow {
+protected:
+    enum Event { kPulled, kRefreshed };
+    void SetUp() override {
+        MainWindow::SetUp();
+        Arrange();
+    }
+    void Arrange() {
+        g_fake.Reset();
+        AddKeysSharingContainerNames();
+        Open();
+        g_mainWnd = dlg->m_hWnd;
+        HWND combo = dlg->GetDlgItem(IDC_KEYLIST);
+        SendMessageA(combo, CB_SETCURSEL, 1, 0);
+        SendMessageA(dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_KEYLIST, CBN_SELCHANGE), (LPARAM)combo);
+        ASSERT_EQ(kKeyB, dlg->m_pageCerts.m_hKey);
+        g_fake.calls.clear();
+    }
+    // What arrives while a box or the prompt is up: key B pulled out (the
+    // system's broadcast), or a refresh (the import page's WM_USER+3; the
+    // tray menu's refresh does the same).
+    static void Deliver(Event event) {
+        if (event == kPulled) {
+            g_fake.keys.erase(g_fake.keys.begin() + 1);
+            PostMessageA(g_mainWnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+        } else {
+            PostMessageA(g_mainWnd, WM_QRVL_REFRESH, 0, 0);
+        }
+    }
+    // Key A as it was arranged: both containers, never asked for its password.
+    void ExpectKeyAUntouched(const std::string& what) {
+        FakeKey* a = g_fake.Find(kKeyA);
+        ASSERT_TRUE(a) << what;
+        std::vector<std::string> names;
+        for (const auto& c : a->containers) names.push_back(c.name);
+        EXPECT_EQ((std::vector<std::string>{"SAME", "HALF"}), names) << what;
+        EXPECT_EQ("KEY-A", a->label) << what;
+        EXPECT_EQ(2u, a->status) << what << ": no password verified on it";
+        for (const auto& c : g_fake.calls) {
+            if (c.key != kKeyA) continue;
+            EXPECT_TRUE(c.fn != "CSP_Reset" && c.fn != "CSP_VerifyPassword" && c.fn != "CSP_DeleteContainerByName" &&
+                        c.fn != "CSP_SetUsbKeyLabel")
+                << what << ": " << c.fn << " on key A";
+        }
+    }
+    // The tree shows the current key whole: one root, its label, one item
+    // per certificate or incomplete container, each naming its own slot.
+    void ExpectTreeOf(const char* label, const std::string& what) {
+        CTreeCtrl& tree = dlg->m_pageCerts.m_tree;
+        HTREEITEM root = tree.GetRootItem();
+        EXPECT_EQ(label, ItemText(tree, root)) << what;
+        EXPECT_EQ(nullptr, tree.GetNextSiblingItem(root)) << what << ": one root";
+        std::vector<std::string> items;
+        for (HTREEITEM c = tree.GetChildItem(root); c; c = tree.GetNextSiblingItem(c))
+            items.push_back(ItemText(tree, c) + "/" + SlotName(tree.GetItemData(c)));
+        EXPECT_EQ((std::vector<std::string>{"张三/SAME", "无效容器/HALF"}), items) << what;
+    }
+};
+
+TEST_F(ActionOnSecondKey, DeletionStopsWhenTheKeyOrTheItemIsGoneAfterABoxOrThePrompt) {
+    const char kAsk1[] = "确实要删除证书吗？";
+    const char kAsk2[] = "确实要把证书删除吗？删除证书可能会导致您不能进入网上银行证书版系统！";
+    const char kAskContainer[] = "确实要删除容器吗？";
+    const int kPrompt = 0;
+    const struct {
+        int item;     // 0: B's certificate, 1: B's incomplete container
+        int moment;   // the box (1, 2) or the password prompt
+        Event event;
+        std::vector<std::string> boxes;
+    } cases[] = {
+        {0, 1, kPulled, {kAsk1, kKeyRemoved}},
+        {0, 1, kRefreshed, {kAsk1, kSelectCert}},
+        {0, 2, kPulled, {kAsk1, kAsk2, kKeyRemoved}},
+        {0, 2, kRefreshed, {kAsk1, kAsk2, kSelectCert}},
+        {0, kPrompt, kPulled, {kAsk1, kAsk2, kKeyRemoved}},
+        {0, kPrompt, kRefreshed, {kAsk1, kAsk2, kSelectCert}},
+        {1, 1, kPulled, {kAskContainer, kKeyRemoved}},
+        {1, 1, kRefreshed, {kAskContainer, kSelectCert}},
+        {1, kPrompt, kPulled, {kAskContainer, kKeyRemoved}},
+        {1, kPrompt, kRefreshed, {kAskContainer, kSelectCert}},
+    };
+    for (const auto& c : cases) {
+        const std::string what = std::string(c.item ? "container" : "certificate") + ", moment " +
+                                 std::to_string(c.moment) + (c.event == kPulled ? ", pulled" : ", refreshed");
+        Arrange();
+        CDlgDisp& page = dlg->m_pageCerts;
+        HTREEITEM item = page.m_tree.GetChildItem(page.m_tree.GetRootItem());
+        if (c.item) item = page.m_tree.GetNextSiblingItem(item);
+        SendMessageA(page.m_tree.m_hWnd, TVM_SELECTITEM, TVGN_CARET, (LPARAM)item);
+        g_fake.verifyResult = 0;
+        const Event event = c.event;
+        if (c.moment == kPrompt) g_fake.prompt = [event] { Deliver(event); };
+        MsgBoxCatcher boxes;
+        int shown = 0;
+        boxes.onBox = [&](CapturedBox& box) {
+            ++shown;
+            if (std::find(box.buttons.begin(), box.buttons.end(), IDYES) != box.buttons.end()) box.answer = IDYES;
+            if (shown == c.moment) Deliver(event);
+        };
+        SendMessageA(page.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_DELETE, BN_CLICKED),
+                     (LPARAM)page.GetDlgItem(IDC_BTN_DELETE));
+        PumpMessages();
+        EXPECT_EQ(c.boxes, BoxTexts(boxes)) << what;
+        if (!boxes.boxes.empty()) {
+            EXPECT_STREQ("warning", boxes.boxes.back().icon) << what;
+        }
+        EXPECT_FALSE(g_fake.Called("CSP_DeleteContainerByName")) << what;
+        ExpectKeyAUntouched(what);
+        if (FakeKey* b = g_fake.Find(kKeyB)) {
+            EXPECT_EQ(2u, b->containers.size()) << what;
+        }
+        EXPECT_EQ(kKeyA, page.m_hKey) << what;
+        ExpectTreeOf("KEY-A", what);
+    }
+}
+
+TEST_F(ActionOnSecondKey, ConfirmedDeletionStillGoesToTheKeyThatStayed) {
+    // Nothing comes in: the second key's container goes, the first key's stays.
+    CDlgDisp& page = dlg->m_pageCerts;
+    SendMessageA(page.m_tree.m_hWnd, TVM_SELECTITEM, TVGN_CARET,
+                 (LPARAM)page.m_tree.GetChildItem(page.m_tree.GetRootItem()));
+    MsgBoxCatcher boxes;
+    boxes.Answer(IDYES);
+    boxes.Answer(IDYES);
+    SendMessageA(page.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_DELETE, BN_CLICKED), (LPARAM)page.GetDlgItem(IDC_BTN_DELETE));
+    EXPECT_EQ(2u, boxes.boxes.size()) << boxes.Texts();
+    ASSERT_EQ(1, g_fake.Count("CSP_DeleteContainerByName"));
+    EXPECT_EQ(1u, g_fake.Find(kKeyB)->containers.size());
+    ExpectKeyAUntouched("no event");
+}
+
+TEST_F(ActionOnSecondKey, LabelConfirmedWithThePasswordIsWrittenToThatKeyOnly) {
+    const struct {
+        Event event;
+        std::vector<std::string> boxes;
+        const char* labelOfB;   // nullptr: the key is gone
+    } cases[] = {
+        {kPulled, {kKeyRemoved}, nullptr},
+        {kRefreshed, {}, "NEW-B"},
+    };
+    for (const auto& c : cases) {
+        const std::string what = c.event == kPulled ? "pulled" : "refreshed";
+        Arrange();
+        CDlgChgLabel& page = dlg->m_pageLabel;
+        ASSERT_EQ(kKeyB, page.m_hKey);
+        SetDlgItemTextA(page.m_hWnd, IDC_EDIT_LABEL, "NEW-B");
+        const Event event = c.event;
+        g_fake.prompt = [event] { Deliver(event); };
+        MsgBoxCatcher boxes;
+        SendMessageA(page.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_CHGLABEL, BN_CLICKED),
+                     (LPARAM)page.GetDlgItem(IDC_BTN_CHGLABEL));
+        PumpMessages();
+        EXPECT_EQ(c.boxes, BoxTexts(boxes)) << what;
+        if (!boxes.boxes.empty()) {
+            EXPECT_STREQ("warning", boxes.boxes[0].icon) << what;
+            EXPECT_EQ("提示", boxes.boxes[0].caption) << what;
+        }
+        ExpectKeyAUntouched(what);
+        if (c.labelOfB) {
+            ASSERT_TRUE(g_fake.Find(kKeyB)) << what;
+            EXPECT_EQ(c.labelOfB, g_fake.Find(kKeyB)->label) << what;
+        } else {
+            EXPECT_FALSE(g_fake.Called("CSP_SetUsbKeyLabel")) << what;
+        }
+    }
+}
+
+// A refresh that comes in while the tree's own warning is up (the key's
+// containers cannot be counted) waits for that listing and is done once
+// after it: the tree ends up whole, for the key the refresh made current.
+TEST_F(MainWindow, RefreshesDuringAListingsWarningAreDoneOnceAfterIt) {
+    AddKeysSharingContainerNames();
+    g_fake.Find(kKeyB)->fail["CSP_ContainerCount"] = 0xE0000007;
+    Open();
+    g_mainWnd = dlg->m_hWnd;
+    g_fake.calls.clear();
+    MsgBoxCatcher boxes;
+    boxes.onBox = [](CapturedBox&) {
+        PostMessageA(g_mainWnd, WM_QRVL_REFRESH, 0, 0);
+        PostMessageA(g_mainWnd, WM_COMMAND, MAKEWPARAM(ID_TRAY_REFRESH, 0), 0);
+    };
+    HWND combo = dlg->GetDlgItem(IDC_KEYLIST);
+    SendMessageA(combo, CB_SETCURSEL, 1, 0);
+    SendMessageA(dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_KEYLIST, CBN_SELCHANGE), (LPARAM)combo);
+    PumpMessages();
+    ASSERT_EQ(1u, boxes.boxes.size()) << boxes.Texts();
+    EXPECT_EQ("读USBKEY错误！", boxes.boxes[0].text);
+    EXPECT_EQ(kKeyA, dlg->m_pageCerts.m_hKey);
+    CTreeCtrl& tree = dlg->m_pageCerts.m_tree;
+    HTREEITEM root = tree.GetRootItem();
+    EXPECT_EQ("KEY-A", ItemText(tree, root));
+    EXPECT_EQ(nullptr, tree.GetNextSiblingItem(root)) << "one root";
+    std::vector<std::string> items;
+    for (HTREEITEM c = tree.GetChildItem(root); c; c = tree.GetNextSiblingItem(c))
+        items.push_back(ItemText(tree, c) + "/" + SlotName(tree.GetItemData(c)));
+    EXPECT_EQ((std::vector<std::string>{"张三/SAME", "无效容器/HALF"}), items);
+    EXPECT_TRUE(SendMessageA(tree.m_hWnd, TVM_GETITEMSTATE, (WPARAM)root, TVIS_EXPANDED) & TVIS_EXPANDED);
+    int listingsOfA = 0;
+    for (const auto& c : g_fake.calls) listingsOfA += c.fn == "CSP_ContainerCount" && c.key == kKeyA;
+    EXPECT_EQ(1, listingsOfA) << "the two refreshes that came in make one listing after the first";
+}
+
+// ---------------------------------------------------------------------------
 // USB registry clean-up
 
 const char* const kTops[] = {
@@ -471,6 +716,7 @@ protected:
         Open();
     }
     void TearDown() override {
+        g_regEnumKeyEx = RegEnumKeyExA;
         for (const char* top : kTops) RegDeleteTreeA(HKEY_LOCAL_MACHINE, top);
         MainWindow::TearDown();
     }
@@ -592,6 +838,94 @@ TEST_F(Cleanup, KeyThatDeniesAccessIsPassedOverAndTheRestGoes) {
     EXPECT_EQ(0u, SubKeyCount(kTops[1]));
     EXPECT_EQ(ERROR_SUCCESS, SetNamedSecurityInfoA(&object[0], SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION,
                                                    nullptr, nullptr, nullptr, nullptr));
+}
+
+// The DACL of a key below HKEY_LOCAL_MACHINE as text; "" when it cannot be read.
+std::string DaclText(const std::string& path) {
+    std::string object = "MACHINE\\" + path;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(&object[0], SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return "";
+    std::string out;
+    char* text = nullptr;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                             &text, nullptr)) {
+        out = text;
+        LocalFree(text);
+    }
+    LocalFree(descriptor);
+    return out;
+}
+
+// The grant to everyone is what lets the clean-up delete; on a key that
+// stays, the key's own access list comes back, so that no device key is left
+// writable by every user.
+TEST_F(Cleanup, KeysThatStayGetTheirOwnAccessListBack) {
+    const std::string top = kTops[0];
+    const std::string kept = top + "\\kept";
+    // Its one sub-key's path does not fit: that one is never reached, so "kept" cannot go either.
+    std::string longName(220, 'y');
+    HKEY parent, sub;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kept.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &parent, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, longName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr));
+    RegCloseKey(sub);
+    const std::vector<std::string> stay = {kTops[0], kept, kTops[1], kTops[2]};
+    std::vector<std::string> before;
+    for (const auto& path : stay) before.push_back(DaclText(path));
+    ASSERT_FALSE(before[0].empty());
+    g_devices.push_back(ProblemDevice("USB\\Vid_d1a1&Pid_2291"));
+    Clean();
+    EXPECT_FALSE(KeyExists(top + "\\5&1a2b3c&0&1"));
+    EXPECT_TRUE(KeyExists(kept));
+    for (size_t i = 0; i < stay.size(); ++i) {
+        EXPECT_EQ(before[i], DaclText(stay[i])) << stay[i];
+        EXPECT_EQ(std::string::npos, DaclText(stay[i]).find(";;;WD)")) << stay[i] << ": open to everyone";
+    }
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(parent, longName.c_str()));
+    RegCloseKey(parent);
+}
+
+// Another process removes a key while the clean-up walks it: the walk's
+// handle answers ERROR_KEY_DELETED at every index from then on.
+std::string g_removeUnderWalk;   // the key to remove once the walk has listed its first sub-key
+bool g_walkListedOne = false;
+int g_keyDeletedAnswers = 0;
+std::string g_topDaclDuringWalk;
+LONG WINAPI EnumWhileAnotherProcessRemoves(HKEY key, DWORD index, LPSTR name, LPDWORD size, LPDWORD reserved,
+                                           LPSTR cls, LPDWORD clsSize, PFILETIME time) {
+    if (g_walkListedOne && !g_removeUnderWalk.empty()) {
+        g_topDaclDuringWalk = DaclText(kTops[0]);
+        EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_LOCAL_MACHINE, g_removeUnderWalk.c_str()));
+        g_removeUnderWalk.clear();
+    }
+    LONG r = RegEnumKeyExA(key, index, name, size, reserved, cls, clsSize, time);
+    if (r == ERROR_SUCCESS && strcmp(name, "first") == 0) g_walkListedOne = true;
+    if (r == ERROR_KEY_DELETED && ++g_keyDeletedAnswers >= 1000) return ERROR_NO_MORE_ITEMS;   // else 2^32 calls
+    return r;
+}
+
+TEST_F(Cleanup, KeyRemovedUnderTheWalkEndsItsLoopAndTheRestIsCleaned) {
+    const std::string top = kTops[0];
+    const std::string removed = top + "\\removed";
+    CreateKey(removed + "\\first");
+    CreateKey(removed + "\\second");
+    const std::string topDacl = DaclText(top);
+    g_removeUnderWalk = removed;
+    g_walkListedOne = false;
+    g_keyDeletedAnswers = 0;
+    g_topDaclDuringWalk.clear();
+    g_regEnumKeyEx = EnumWhileAnotherProcessRemoves;
+    g_devices.push_back(ProblemDevice("USB\\Vid_d1a1&Pid_2291"));
+    Clean();
+    g_regEnumKeyEx = RegEnumKeyExA;
+    EXPECT_TRUE(g_removeUnderWalk.empty()) << "the walk never reached the key";
+    EXPECT_EQ(1, g_keyDeletedAnswers) << "the walk went on asking a removed key";
+    EXPECT_EQ(1u, messages.size());
+    EXPECT_TRUE(Cleaned());
+    EXPECT_NE(std::string::npos, g_topDaclDuringWalk.find(";;;WD)")) << "granted while it walked: " << g_topDaclDuringWalk;
+    EXPECT_EQ(topDacl, DaclText(top));
 }
 
 // The message asks the user to plug the key in again, so device changes and

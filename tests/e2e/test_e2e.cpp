@@ -415,6 +415,51 @@ TEST_F(EndToEnd, LabelIsChangedAfterThePasswordAndTheKeyListShowsIt) {
     EXPECT_TRUE(tool.Quit());
 }
 
+// Two keys hold a container of the same name. The user chooses the second,
+// asks to delete its certificate and pulls that key out while the question is
+// up: the tool lists the first key again, and the Yes given to the second
+// key's question must not delete the first key's container.
+TEST_F(EndToEnd, KeyPulledOutWhileItsDeletionIsAskedLeavesTheOtherKeysContainer) {
+    for (const char* key : {"ka", "kb"}) {
+        ASSERT_EQ(0u, Tokensim(std::string("create ") + key + " --label KEY-" + (key[1] == 'a' ? "A" : "B")));
+        ASSERT_EQ(0u, Tokensim(std::string("add-cert ") + key + " same 1 " + tstest::DataFile("zhangsan.der")));
+        ASSERT_EQ(0u, Tokensim(std::string("insert ") + key));
+    }
+    Tool tool;
+    ASSERT_TRUE(tool.Start());
+    ASSERT_TRUE(WaitFor([&] { return tool.Labels() == std::vector<std::string>{"KEY-A", "KEY-B"}; }));
+    ASSERT_TRUE(OpenFromTheTray(tool));
+    HWND combo = GetDlgItem(tool.wnd, IDC_KEYLIST);
+    SendMessageA(combo, CB_SETCURSEL, 1, 0);
+    PostMessageA(tool.wnd, WM_COMMAND, MAKEWPARAM(IDC_KEYLIST, CBN_SELCHANGE), (LPARAM)combo);
+    ASSERT_TRUE(WaitFor([&] { return tool.Tree() == std::vector<std::string>{"KEY-B", "张三"}; }, 5000));
+    ASSERT_TRUE(tool.SelectTreeItem(tool.TreeItems()[1]));
+    HWND del = tool.Control(IDC_CERTTREE, IDC_BTN_DELETE);
+    ASSERT_TRUE(WaitFor([&] { return Enabled(del); }, 5000));
+
+    PostMessageA(del, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return tool.FindMessageBox() != nullptr; }, 5000));
+    ASSERT_EQ(0u, Tokensim("remove kb"));   // returns once the tool has handled the change
+    EXPECT_TRUE(WaitFor([&] { return tool.Labels() == std::vector<std::string>{"KEY-A"}; }, 5000));
+    EXPECT_EQ("确实要删除证书吗？", tool.AnswerMessageBox(IDYES));
+    std::string caption;
+    EXPECT_EQ("USBKEY已拔出，操作已取消！", tool.AnswerMessageBox(IDOK, &caption));
+    EXPECT_EQ("提示", caption);
+    Sleep(500);
+    EXPECT_EQ(nullptr, tool.FindMessageBox()) << "nothing more is asked";
+    EXPECT_EQ(nullptr, FindWindowA("#32770", "USBKEY用户密码")) << "no password is asked for the first key";
+
+    for (const char* key : {"ka", "kb"}) {
+        std::string shown = Shown(key);
+        EXPECT_TRUE(HasLine(shown, "containers 1")) << shown;
+        EXPECT_TRUE(HasLine(shown, "container 0 name same")) << shown;
+        EXPECT_TRUE(HasLine(shown, "tries 6")) << shown;
+        EXPECT_TRUE(HasLine(shown, "verified no")) << shown;
+    }
+    EXPECT_EQ((std::vector<std::string>{"KEY-A", "张三"}), tool.Tree());
+    EXPECT_TRUE(tool.Quit());
+}
+
 TEST_F(EndToEnd, RemovedKeyIsAnnouncedAndLeavesNothingToWorkOn) {
     Tool tool;
     StartWithTheKey(tool);

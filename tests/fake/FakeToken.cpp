@@ -143,6 +143,15 @@ TOKEN_RESULT __stdcall CSP_SetUsbKeyLabel(TOKEN_KEY key, char* label) {
 
 TOKEN_RESULT __stdcall CSP_VerifyPassword(TOKEN_KEY key, uint32_t userType, char* password) {
     Log("CSP_VerifyPassword", key, password, userType);
+    if (!password && g_fake.prompt) {
+        std::function<void()> prompt = g_fake.prompt;
+        prompt();
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
     FakeKey* k = g_fake.Find(key);
     if (TOKEN_RESULT r = Forced("CSP_VerifyPassword", k)) return r;
     if (!k) return kError;

@@ -3,6 +3,7 @@
 // g_fake, force results, and read back the calls that were made.
 #pragma once
 #include "token/token.h"
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -42,6 +43,10 @@ struct FakeToken {
     // the override and keys.size() apply again (a key that comes and goes).
     std::vector<uint32_t> slotCountSequence;
     TOKEN_RESULT verifyResult = 0;        // CSP_VerifyPassword with a null password
+    // Run by CSP_VerifyPassword with a null password while the library's own
+    // prompt would be up; what it posts is then dispatched, as the prompt's
+    // message loop would. The key is looked up again afterwards.
+    std::function<void()> prompt;
     uint32_t marker = 0x5152564Cu;
     std::vector<TOKEN_KEY> loadedToIE;    // keys passed to CSP_LoadCertToIE since the last unload
     std::vector<std::string> addedToIE;   // container names passed to CSP_AddCertToIE

@@ -1,4 +1,5 @@
 #include "tests/support/ShellTray.h"
+#include "tests/support/RemotePage.h"
 #include <commctrl.h>
 
 namespace shelltray {
@@ -23,28 +24,19 @@ std::vector<HWND> TrayIcons() {
 // must live in that process, so they are placed there.
 std::wstring BalloonTextW(HWND wnd, DWORD pid) {
     std::wstring text;
-    HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (!proc) return text;
-    const SIZE_T kTextOffset = 512, kTextChars = 2048;
-    BYTE* remote = (BYTE*)VirtualAllocEx(proc, nullptr, kTextOffset + kTextChars * sizeof(WCHAR), MEM_COMMIT,
-                                         PAGE_READWRITE);
-    if (remote) {
-        TTTOOLINFOW ti = {};
-        ti.cbSize = sizeof ti;
-        ti.lpszText = (LPWSTR)(remote + kTextOffset);
-        WCHAR none = 0;
-        SIZE_T done = 0;
-        WriteProcessMemory(proc, remote, &ti, sizeof ti, &done);
-        WriteProcessMemory(proc, remote + kTextOffset, &none, sizeof none, &done);
-        DWORD_PTR found = 0;
-        if (SendMessageTimeoutW(wnd, TTM_ENUMTOOLSW, 0, (LPARAM)remote, SMTO_ABORTIFHUNG, 2000, &found) && found) {
-            std::vector<WCHAR> wide(kTextChars + 1, 0);
-            ReadProcessMemory(proc, remote + kTextOffset, wide.data(), kTextChars * sizeof(WCHAR), &done);
-            text = wide.data();
-        }
-        VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+    const size_t kTextOffset = 512, kTextChars = 2048;
+    remote::CRemotePage page(pid, kTextOffset + (kTextChars + 1) * sizeof(WCHAR));
+    if (!page.Ok()) return text;
+    TTTOOLINFOW ti = {};
+    ti.cbSize = sizeof ti;
+    ti.lpszText = (LPWSTR)page.At(kTextOffset);
+    page.Write(0, &ti, sizeof ti);   // the rest of a new page is zero: an empty text
+    DWORD_PTR found = 0;
+    if (SendMessageTimeoutW(wnd, TTM_ENUMTOOLSW, 0, (LPARAM)page.At(0), SMTO_ABORTIFHUNG, 2000, &found) && found) {
+        std::vector<WCHAR> wide(kTextChars + 1, 0);
+        page.Read(kTextOffset, wide.data(), kTextChars * sizeof(WCHAR));
+        text = wide.data();
     }
-    CloseHandle(proc);
     return text;
 }
 

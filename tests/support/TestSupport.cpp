@@ -97,8 +97,9 @@ void MsgBoxCatcher::OnActivate(HWND box) {
         answer = IDCANCEL;
     }
     b.answer = answer;
+    if (onBox) onBox(b);
     boxes.push_back(b);
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), (LPARAM)GetDlgItem(box, answer));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(b.answer, BN_CLICKED), (LPARAM)GetDlgItem(box, b.answer));
 }
 
 TestHost::TestHost() : hwnd(nullptr), wnd(new CWnd) {

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,10 @@ public:
     MsgBoxCatcher();
     ~MsgBoxCatcher();
     void Answer(int id) { m_answers.push_back(id); }
+    // Run when a box comes up, before its answer is posted: what the test
+    // posts here is handled by the box's own message loop while it is up,
+    // and the answer may be changed.
+    std::function<void(CapturedBox&)> onBox;
     std::vector<CapturedBox> boxes;
     // Texts of all boxes, joined with "\n" (handy in assertion messages).
     std::string Texts() const;

@@ -1,4 +1,5 @@
 #include "tests/support/ToolProcess.h"
+#include "tests/support/RemotePage.h"
 #include "res/resource.h"
 #include "tests/tokensim/TokensimTestSupport.h"
 #include <commctrl.h>
@@ -58,31 +59,6 @@ BOOL CALLBACK FindChildProc(HWND wnd, LPARAM param) {
     }
     return TRUE;
 }
-
-// A page of memory in another process, for messages that carry pointers.
-class CRemotePage {
-public:
-    explicit CRemotePage(DWORD pid)
-        : m_process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid)) {
-        if (m_process) m_base = (BYTE*)VirtualAllocEx(m_process, nullptr, kSize, MEM_COMMIT, PAGE_READWRITE);
-    }
-    ~CRemotePage() {
-        if (m_base) VirtualFreeEx(m_process, m_base, 0, MEM_RELEASE);
-        if (m_process) CloseHandle(m_process);
-    }
-    bool Ok() const { return m_base != nullptr; }
-    BYTE* At(size_t offset) const { return m_base + offset; }
-    bool Write(size_t offset, const void* data, size_t size) {
-        return offset + size <= kSize && WriteProcessMemory(m_process, m_base + offset, data, size, nullptr);
-    }
-    bool Read(size_t offset, void* data, size_t size) {
-        return offset + size <= kSize && ReadProcessMemory(m_process, m_base + offset, data, size, nullptr);
-    }
-    static const size_t kSize = 4096;
-private:
-    HANDLE m_process;
-    BYTE* m_base = nullptr;
-};
 
 }  // namespace
 
@@ -156,19 +132,19 @@ std::vector<HTREEITEM> CToolProcess::TreeItems() {
 std::vector<std::string> CToolProcess::Tree() {
     std::vector<std::string> texts;
     HWND tree = Control(IDC_CERTTREE, IDC_CERTTREE);
-    CRemotePage remote(m_pi.dwProcessId);
-    if (!tree || !remote.Ok()) return texts;
+    remote::CRemotePage page(m_pi.dwProcessId);
+    if (!tree || !page.Ok()) return texts;
     const size_t kText = 512, kTextSize = 256;
     for (HTREEITEM item : TreeItems()) {
         TVITEMA tv = {};
         tv.mask = TVIF_TEXT;
         tv.hItem = item;
-        tv.pszText = (char*)remote.At(kText);
+        tv.pszText = (char*)page.At(kText);
         tv.cchTextMax = (int)kTextSize;
-        remote.Write(0, &tv, sizeof tv);
-        SendMessageA(tree, TVM_GETITEMA, 0, (LPARAM)remote.At(0));
+        page.Write(0, &tv, sizeof tv);
+        SendMessageA(tree, TVM_GETITEMA, 0, (LPARAM)page.At(0));
         char text[kTextSize + 1] = {};
-        remote.Read(kText, text, kTextSize);
+        page.Read(kText, text, kTextSize);
         texts.push_back(text);
     }
     return texts;
@@ -182,10 +158,10 @@ bool CToolProcess::SelectTreeItem(HTREEITEM item) {
 
 bool CToolProcess::ClickTab(int index) {
     HWND tab = GetDlgItem(wnd, IDC_TAB);
-    CRemotePage remote(m_pi.dwProcessId);
-    if (!tab || !remote.Ok()) return false;
+    remote::CRemotePage page(m_pi.dwProcessId);
+    if (!tab || !page.Ok()) return false;
     RECT rc = {};
-    if (!SendMessageA(tab, TCM_GETITEMRECT, index, (LPARAM)remote.At(0)) || !remote.Read(0, &rc, sizeof rc))
+    if (!SendMessageA(tab, TCM_GETITEMRECT, index, (LPARAM)page.At(0)) || !page.Read(0, &rc, sizeof rc))
         return false;
     LPARAM at = MAKELPARAM((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
     // Both halves queued together, so the tab sees a whole click.

@@ -3,7 +3,7 @@
 // and real mouse clicks on the icon.
 #include "app/DlgMain.h"
 #include "devices/DeviceChange.h"
-#include "devices/KeyList.h"
+#include "token/SlotList.h"
 #include "devices/UsbCleanup.h"
 #include "res/BankSites.h"
 #include "res/resource.h"

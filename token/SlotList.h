@@ -1,4 +1,5 @@
-// The process-wide key list, filled only by CSP_GetSlotList.
+// The process-wide key list, filled only by CSP_GetSlotList (the key list
+// and the device changes in devices/), read by the tray tooltip in app/.
 #pragma once
 #include "token/token.h"
 
