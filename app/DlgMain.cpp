@@ -14,6 +14,7 @@ BEGIN_MESSAGE_MAP(CDlgMain, CCspBaseDialog)
     ON_MESSAGE(WM_QRVL_REFRESH, OnRefreshRequest)
     ON_MESSAGE(WM_QRVL_TRAY, OnTrayNotify)
     ON_MESSAGE(WM_QRVL_NOTIFY, OnNotifyIndex)
+    ON_MESSAGE(WM_KICKIDLE, OnKickIdle)
     ON_NOTIFY(TCN_SELCHANGE, IDC_TAB, OnSelchangeTab)
     ON_CBN_SELCHANGE(IDC_KEYLIST, OnSelchangeKeyList)
     ON_WM_WINDOWPOSCHANGING()
@@ -64,20 +65,11 @@ BOOL CDlgMain::OnInitDialog() {
     m_tab.InsertItem(2, "导入证书");
     m_tab.InsertItem(3, "更改KEY标签");
 
-    m_pagePassword.Create(IDD_CHGPWD, &m_tab);
-    m_pageImport.Create(IDD_CERT, &m_tab);
-    m_pageCerts.Create(IDD_DISP, &m_tab);
-    m_pageLabel.Create(IDD_CHGLABEL, &m_tab);
+    // Only the certificate page is made now: the other three are not seen
+    // before the user opens the window and picks their tab, and making their
+    // controls would take most of the start-up. They follow at the first idle.
     m_pageImport.m_pOwner = this;
-
-    RECT rc;
-    m_tab.GetClientRect(&rc);
-    rc.left += 1;
-    rc.top += 20;
-    rc.right -= 1;
-    rc.bottom -= 1;
-    CWnd* pages[] = {&m_pagePassword, &m_pageImport, &m_pageCerts, &m_pageLabel};
-    for (CWnd* page : pages) page->MoveWindow(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, TRUE);
+    CreatePage(m_pageCerts, IDD_DISP);
     m_pageCerts.ShowWindow(SW_SHOW);
 
     OnDeviceChange(0, 0);
@@ -88,8 +80,33 @@ BOOL CDlgMain::OnInitDialog() {
     return TRUE;
 }
 
+void CDlgMain::CreatePage(CCspBaseDialog& page, UINT templateId) {
+    page.Create(templateId, &m_tab);
+    RECT rc;
+    m_tab.GetClientRect(&rc);
+    page.MoveWindow(rc.left + 1, rc.top + 20, rc.right - rc.left - 2, rc.bottom - rc.top - 21, TRUE);
+}
+
+void CDlgMain::CreateLaterPages() {
+    if (m_pagePassword.m_hWnd || !m_tab.m_hWnd) return;
+    CreatePage(m_pagePassword, IDD_CHGPWD);
+    CreatePage(m_pageImport, IDD_CERT);
+    CreatePage(m_pageLabel, IDD_CHGLABEL);
+    // What the device checks and refreshes so far gave the pages.
+    m_pagePassword.EnableControls(m_pagePassword.ItemsEnabled());
+    m_pageImport.EnableControls(m_pageImport.ItemsEnabled());
+    m_pageLabel.EnableControls(m_pageLabel.ItemsEnabled());
+    ShowSelectedPage();
+}
+
+LRESULT CDlgMain::OnKickIdle(WPARAM, LPARAM) {
+    CreateLaterPages();
+    return 0;
+}
+
 void CDlgMain::ShowMainWindow(int showCmd, BOOL allow) {
     if (allow) m_allowShow = TRUE;
+    if (showCmd != SW_HIDE && m_allowShow) CreateLaterPages();
     ShowWindow(showCmd);
 }
 
@@ -176,6 +193,7 @@ void CDlgMain::ShowSelectedPage() {
 }
 
 void CDlgMain::OnSelchangeTab(NMHDR*, LRESULT* result) {
+    CreateLaterPages();
     ShowSelectedPage();
     *result = 0;
 }

@@ -23,6 +23,9 @@ public:
     // app/DlgMain.cpp
     void ShowMainWindow(int showCmd, BOOL allow);
     void ShowSelectedPage();   // shows the page of the selected tab, hides the others
+    // Makes the password, import and label pages, once; the certificate page
+    // is made in WM_INITDIALOG, these at the first idle or when first needed.
+    void CreateLaterPages();
 
     // app/Tray.cpp
     void AddTrayIcon(BOOL add);
@@ -80,6 +83,8 @@ protected:
     LRESULT OnQuit(WPARAM, LPARAM);
     LRESULT OnActivateRequest(WPARAM, LPARAM);
     LRESULT OnRefreshRequest(WPARAM, LPARAM);
+    LRESULT OnKickIdle(WPARAM, LPARAM);
+    void CreatePage(CCspBaseDialog& page, UINT templateId);   // made on the tab, in its place
 
     // app/Tray.cpp
     LRESULT OnTrayNotify(WPARAM, LPARAM);

@@ -2,7 +2,7 @@
 #include <cstring>
 
 CCspBaseDialog::CCspBaseDialog(UINT templateId, CWnd* parent)
-    : CDialog(templateId, parent), m_cachedIds(), m_cachedItems() {}
+    : CDialog(templateId, parent), m_itemsEnabled(TRUE), m_cachedIds(), m_cachedItems() {}
 
 BOOL CCspBaseDialog::PreTranslateMessage(MSG* msg) {
     if ((msg->message == WM_KEYDOWN || msg->message == WM_KEYUP) && msg->wParam == VK_ESCAPE) {
@@ -19,6 +19,8 @@ BOOL CCspBaseDialog::PreTranslateMessage(MSG* msg) {
 }
 
 void CCspBaseDialog::EnableItems(const int* ids, size_t count, BOOL enable) {
+    m_itemsEnabled = enable;
+    if (!m_hWnd) return;
     for (size_t i = 0; i < count; ++i) {
         HWND item = CachedItem(ids[i]);
         if (!::IsWindowEnabled(item) != !enable) ::EnableWindow(item, enable);

@@ -15,6 +15,7 @@
 #include "tests/support/TestSupport.h"
 #include <gtest/gtest.h>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -38,10 +39,16 @@ protected:
         g_deviceSetupApi = kSystemDeviceSetupApi;
         PumpMessages();
     }
-    void Open() {
+    // With idle, the pages made at the modal loop's first idle are made too.
+    void Open(bool idle = true) {
         dlg.reset(new CDlgMain);
         ASSERT_TRUE(dlg->Create(IDD_MAIN, nullptr));
         PumpMessages(20);
+        if (idle) SendMessageA(dlg->m_hWnd, WM_KICKIDLE, MSGF_DIALOGBOX, 0);
+    }
+    // The four pages in the order of their tabs.
+    std::vector<CDialog*> Pages() {
+        return {&dlg->m_pageCerts, &dlg->m_pagePassword, &dlg->m_pageImport, &dlg->m_pageLabel};
     }
     bool Visible() { return IsWindowVisible(dlg->m_hWnd) != FALSE; }
     LRESULT Tray(UINT mouse) { return SendMessageA(dlg->m_hWnd, WM_QRVL_TRAY, 1, mouse); }
@@ -153,6 +160,42 @@ TEST_F(Shell, TabsShowExactlyOnePageAndTheFourthIsTheLabelPage) {
     EXPECT_EQ(dlg.get(), dlg->m_pageImport.m_pOwner);
 }
 
+// Start-up makes only the certificate page; the other three follow at the
+// first idle, or as soon as the window is shown or a tab is chosen, each once,
+// on the tab and in the certificate page's place.
+TEST_F(Shell, LaterPagesAreMadeAtTheFirstIdleOrWhenFirstNeeded) {
+    struct { const char* what; std::function<void(CDlgMain*)> need; int shownPage; } cases[] = {
+        {"first idle", [](CDlgMain* d) { SendMessageA(d->m_hWnd, WM_KICKIDLE, MSGF_DIALOGBOX, 0); }, 0},
+        {"opened from the tray", [](CDlgMain* d) { SendMessageA(d->m_hWnd, WM_QRVL_TRAY, 1, WM_LBUTTONDOWN); }, 0},
+        {"activation request", [](CDlgMain* d) { SendMessageA(d->m_hWnd, WM_QRVL_ACTIVATE, SW_SHOW, 0); }, 0},
+        {"tab chosen", [](CDlgMain* d) { TabCtrl_SetCurFocus(d->GetDlgItem(IDC_TAB), 3); }, 3},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Open(false);
+        std::vector<CDialog*> pages = Pages();
+        ASSERT_TRUE(IsWindow(pages[0]->m_hWnd));
+        EXPECT_TRUE(pages[0]->GetStyle() & WS_VISIBLE);
+        for (int p = 1; p < 4; ++p) EXPECT_EQ(nullptr, pages[p]->m_hWnd) << p;
+        c.need(dlg.get());
+        RECT certs;
+        GetWindowRect(pages[0]->m_hWnd, &certs);
+        std::vector<HWND> made;
+        for (int p = 0; p < 4; ++p) {
+            ASSERT_TRUE(IsWindow(pages[p]->m_hWnd)) << p;
+            made.push_back(pages[p]->m_hWnd);
+            EXPECT_EQ(dlg->GetDlgItem(IDC_TAB), GetParent(pages[p]->m_hWnd)) << p;
+            RECT rc;
+            GetWindowRect(pages[p]->m_hWnd, &rc);
+            EXPECT_TRUE(EqualRect(&certs, &rc)) << p;
+            EXPECT_EQ(p == c.shownPage, (pages[p]->GetStyle() & WS_VISIBLE) != 0) << p;
+        }
+        SendMessageA(dlg->m_hWnd, WM_KICKIDLE, MSGF_DIALOGBOX, 0);
+        SendMessageA(dlg->m_hWnd, WM_QRVL_ACTIVATE, SW_SHOW, 0);
+        for (int p = 0; p < 4; ++p) EXPECT_EQ(made[p], pages[p]->m_hWnd) << "made again: " << p;
+    }
+}
+
 TEST_F(Shell, SystemMenuHasASeparatorAndTheAboutItem) {
     Open();
     HMENU menu = GetSystemMenu(dlg->m_hWnd, FALSE);
@@ -173,12 +216,14 @@ TEST_F(Shell, SystemMenuHasASeparatorAndTheAboutItem) {
 // exit command, and the icon goes with the window.
 UINT g_endHow;
 NOTIFYICONDATAA g_endNid;
+bool g_endPagesMade;
 
 void CALLBACK EndModalRun(HWND, UINT, UINT_PTR, DWORD) {
     HWND wnd = FindWindowExA(nullptr, nullptr, "#32770", QRVL_MAIN_TITLE);
     CDlgMain* main = static_cast<CDlgMain*>(CWnd::FromHandlePermanent(wnd));
     if (!main) return;
     g_endNid = main->m_nid;
+    g_endPagesMade = main->m_pagePassword.m_hWnd && main->m_pageImport.m_hWnd && main->m_pageLabel.m_hWnd;
     if (g_endHow == WM_QRVL_QUIT)
         PostMessageA(wnd, WM_QRVL_QUIT, 0, 0);
     else
@@ -193,6 +238,7 @@ TEST_F(Shell, QuitAndExitEndTheModalRunAndRemoveTheIcon) {
         EXPECT_EQ(IDOK, main.DoModal()) << how;
         KillTimer(nullptr, timer);
         EXPECT_FALSE(Shell_NotifyIconA(NIM_DELETE, &g_endNid)) << "icon left behind";
+        EXPECT_TRUE(g_endPagesMade) << "the loop's idle made no pages";
     }
 }
 

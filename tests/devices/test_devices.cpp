@@ -106,9 +106,11 @@ protected:
         g_deviceSetupApi = kSystemDeviceSetupApi;
         PumpMessages();
     }
-    void Open() {
+    // With idle, the pages made at the modal loop's first idle are made too.
+    void Open(bool idle = true) {
         dlg.reset(new CDlgMain);
         ASSERT_TRUE(dlg->Create(IDD_MAIN, nullptr));
+        if (idle) SendMessageA(dlg->m_hWnd, WM_KICKIDLE, MSGF_DIALOGBOX, 0);
     }
     // The notification indexes posted to the main window so far, in order.
     std::vector<int> Balloons() {
@@ -183,6 +185,31 @@ TEST_F(MainWindow, StartWithOneKeyLoadsItsCertificatesAndListsIt) {
     EXPECT_EQ(std::vector<TOKEN_KEY>(4, kKeyA), PageKeys());
     EXPECT_TRUE(PagesEnabled());
     EXPECT_EQ(1u, dlg->m_lastKeyCount);
+}
+
+// The three pages made at the first idle take the state that the device
+// checks before it gave them, a key that came or went in between included.
+TEST_F(MainWindow, PagesMadeAtTheFirstIdleTakeTheStateGivenBefore) {
+    struct { bool atStart, beforeIdle; } cases[] = {{false, false}, {true, true}, {false, true}, {true, false}};
+    for (auto c : cases) {
+        SCOPED_TRACE(testing::Message() << "key at start " << c.atStart << ", before idle " << c.beforeIdle);
+        dlg.reset();
+        g_fake.Reset();
+        g_slotCount = 0;
+        if (c.atStart) g_fake.AddKey(kKeyA, "KEY-A");
+        Open(false);
+        ASSERT_EQ(nullptr, dlg->m_pageLabel.m_hWnd);
+        if (c.beforeIdle != c.atStart) {
+            if (c.beforeIdle)
+                g_fake.AddKey(kKeyA, "KEY-A");
+            else
+                g_fake.keys.clear();
+            DeviceChange(DBT_DEVNODES_CHANGED);
+        }
+        SendMessageA(dlg->m_hWnd, WM_KICKIDLE, MSGF_DIALOGBOX, 0);
+        EXPECT_EQ(c.beforeIdle, PagesEnabled());
+        EXPECT_EQ(std::vector<TOKEN_KEY>(4, c.beforeIdle ? kKeyA : 0), PageKeys());
+    }
 }
 
 // ---------------------------------------------------------------------------
