@@ -13,4 +13,5 @@ function(qrvl_add_wine_test target)
   add_test(NAME ${target}
            COMMAND ${CMAKE_BINARY_DIR}/wine-run.sh $<TARGET_FILE:${target}> --gtest_color=no)
   set_tests_properties(${target} PROPERTIES TIMEOUT 600)
+  qrvl_check_delay_slots(${target})
 endfunction()
