@@ -32,7 +32,8 @@ BEGIN_MESSAGE_MAP(CDlgMain, CCspBaseDialog)
 END_MESSAGE_MAP()
 
 CDlgMain::CDlgMain(CWnd* parent)
-    : CCspBaseDialog(IDD_MAIN, parent), m_keyHandles(), m_hKey(0), m_lastKeyCount(0), m_allowShow(FALSE) {
+    : CCspBaseDialog(IDD_MAIN, parent), m_keyHandles(), m_hKey(0), m_lastKeyCount(0), m_allowShow(FALSE),
+      m_pagesMade(FALSE) {
     memset(&m_nid, 0, sizeof m_nid);
     m_hIcon = ::LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
@@ -65,18 +66,12 @@ BOOL CDlgMain::OnInitDialog() {
     m_tab.InsertItem(2, "导入证书");
     m_tab.InsertItem(3, "更改KEY标签");
 
-    // Only the certificate page is made now: the other three are not seen
-    // before the user opens the window and picks their tab, and making their
-    // controls would take most of the start-up. They follow at the first idle.
+    // The pages are made at the first idle (CreatePages): nobody sees them
+    // before opening the window, and their controls would be most of the
+    // start-up. Until then the device check and refreshes give them their
+    // key and state, which they take when made.
     m_pageImport.m_pOwner = this;
-    CreatePage(m_pageCerts, IDD_DISP);
-    m_pageCerts.ShowWindow(SW_SHOW);
-
     OnDeviceChange(0, 0);
-
-    ::EnableWindow(m_pageCerts.GetDlgItem(IDC_BTN_VIEW), FALSE);
-    ::EnableWindow(m_pageCerts.GetDlgItem(IDC_BTN_REGISTER), FALSE);
-    ::EnableWindow(m_pageCerts.GetDlgItem(IDC_BTN_DELETE), FALSE);
     return TRUE;
 }
 
@@ -87,26 +82,31 @@ void CDlgMain::CreatePage(CCspBaseDialog& page, UINT templateId) {
     page.MoveWindow(rc.left + 1, rc.top + 20, rc.right - rc.left - 2, rc.bottom - rc.top - 21, TRUE);
 }
 
-void CDlgMain::CreateLaterPages() {
-    if (m_pagePassword.m_hWnd || !m_tab.m_hWnd) return;
+void CDlgMain::CreatePages() {
+    if (m_pagesMade || !m_tab.m_hWnd) return;
+    m_pagesMade = TRUE;
     CreatePage(m_pagePassword, IDD_CHGPWD);
     CreatePage(m_pageImport, IDD_CERT);
     CreatePage(m_pageLabel, IDD_CHGLABEL);
-    // What the device checks and refreshes so far gave the pages.
     m_pagePassword.EnableControls(m_pagePassword.ItemsEnabled());
     m_pageImport.EnableControls(m_pageImport.ItemsEnabled());
     m_pageLabel.EnableControls(m_pageLabel.ItemsEnabled());
+    // Last: the certificate page lists the current key as it is made, and a
+    // warning of that listing finds the other pages there.
+    CreatePage(m_pageCerts, IDD_DISP);
+    m_pageCerts.EnableControls(m_pageCerts.ItemsEnabled());
+    m_pageCerts.SetRootButtonState();   // nothing is selected in a new tree
     ShowSelectedPage();
 }
 
 LRESULT CDlgMain::OnKickIdle(WPARAM, LPARAM) {
-    CreateLaterPages();
+    CreatePages();
     return 0;
 }
 
 void CDlgMain::ShowMainWindow(int showCmd, BOOL allow) {
     if (allow) m_allowShow = TRUE;
-    if (showCmd != SW_HIDE && m_allowShow) CreateLaterPages();
+    if (showCmd != SW_HIDE && m_allowShow) CreatePages();
     ShowWindow(showCmd);
 }
 
@@ -193,7 +193,7 @@ void CDlgMain::ShowSelectedPage() {
 }
 
 void CDlgMain::OnSelchangeTab(NMHDR*, LRESULT* result) {
-    CreateLaterPages();
+    CreatePages();
     ShowSelectedPage();
     *result = 0;
 }

@@ -23,9 +23,9 @@ public:
     // app/DlgMain.cpp
     void ShowMainWindow(int showCmd, BOOL allow);
     void ShowSelectedPage();   // shows the page of the selected tab, hides the others
-    // Makes the password, import and label pages, once; the certificate page
-    // is made in WM_INITDIALOG, these at the first idle or when first needed.
-    void CreateLaterPages();
+    // Makes the four pages, once: at the modal loop's first idle, or before
+    // that when the window is shown or a tab is chosen.
+    void CreatePages();
 
     // app/Tray.cpp
     void AddTrayIcon(BOOL add);
@@ -53,6 +53,7 @@ public:
     TOKEN_KEY m_hKey;
     uint32_t m_lastKeyCount;
     BOOL m_allowShow;
+    BOOL m_pagesMade;   // CreatePages has run
     NOTIFYICONDATAA m_nid;   // cbSize NOTIFYICONDATAA_V2_SIZE: the version-2 layout
     CDlgChgPwd m_pagePassword;
     CDlgCert m_pageImport;

@@ -119,6 +119,7 @@ int main(int argc, char** argv) {
     CDlgMain dlg;
     if (!dlg.Create(IDD_MAIN, nullptr)) return 1;
     PumpMessages(200);
+    dlg.CreatePages();   // as the tool's modal loop does at its first idle
     HWND wnd = dlg.m_hWnd;
 
     const int kRuns = 200;

@@ -3,10 +3,10 @@
 // CToolApp::InitInstance, the real main window from its template, its modal
 // loop) and times it from outside the product's code: window hooks of this
 // thread mark when the main window is created, when WM_CREATE (the tray
-// icon) returns, when WM_INITDIALOG begins and returns, when each page is
-// created, when the certificate page is shown and when the key list is first
-// refreshed, and when the modal loop takes its first message; then, apart
-// from the start-up's total, the three pages made at the loop's first idle.
+// icon) returns, when WM_INITDIALOG begins and returns, when the key list is
+// first refreshed, and when the modal loop takes its first message; then,
+// apart from the start-up's total, the four pages made at the loop's first
+// idle.
 //
 // Built twice, like bench_refresh: with the stand-in library and with the
 // in-process test double; the difference is the library's share. The settle
@@ -38,13 +38,10 @@ enum Mark {
     kCreateWindow,    // the main window is being created
     kCreated,         // WM_CREATE returned: the tray icon is added
     kInitBegin,       // WM_INITDIALOG begins: the template's controls exist
-    kFirstPage,       // the certificate page is being created
-    kPagesDone,       // its WM_INITDIALOG returned
-    kCertsShown,      // the certificate page is shown
     kRefreshBegin,    // the key list is emptied: the first refresh begins
     kInitDone,        // WM_INITDIALOG returned
     kLoop,            // the modal loop took its first message
-    kLaterBegin,      // the loop's first idle: the other three pages are made
+    kLaterBegin,      // the loop's first idle: the pages are made
     kLaterDone,       // the last of them is made
     kMarks
 };
@@ -70,8 +67,6 @@ LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
         if (dialog && !cs->hwndParent) {
             g_main = (HWND)wParam;
             Stamp(kCreateWindow);
-        } else if (dialog && g_tab && cs->hwndParent == g_tab) {
-            Stamp(kFirstPage);
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -79,11 +74,12 @@ LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
 
 LRESULT CALLBACK CallHook(int code, WPARAM wParam, LPARAM lParam) {
     auto* m = (CWPSTRUCT*)lParam;
+    if (g_trace && (m->message == WM_SETFOCUS || m->message == WM_IME_SETCONTEXT || m->message == WM_SHOWWINDOW ||
+                    m->message == WM_ACTIVATE || m->message == WM_SIZE || m->message == WM_ENABLE))
+        fprintf(stderr, "%8.2f ms  message %04x to %p\n", (Now() - g_at[kBegin]) * 1e3, m->message, (void*)m->hwnd);
     if (m->hwnd == g_main && m->message == WM_INITDIALOG) {
         Stamp(kInitBegin);
         g_tab = GetDlgItem(g_main, IDC_TAB);
-    } else if (m->message == WM_SHOWWINDOW && m->wParam && g_tab && GetParent(m->hwnd) == g_tab) {
-        Stamp(kCertsShown);
     } else if (m->message == CB_RESETCONTENT && g_main && m->hwnd == GetDlgItem(g_main, IDC_KEYLIST)) {
         Stamp(kRefreshBegin);
     } else if (m->hwnd == g_main && m->message == WM_KICKIDLE) {
@@ -98,8 +94,7 @@ LRESULT CALLBACK RetHook(int code, WPARAM wParam, LPARAM lParam) {
     if (m->hwnd == g_main && m->message == WM_CREATE) Stamp(kCreated);
     if (m->hwnd == g_main && m->message == WM_INITDIALOG) Stamp(kInitDone);
     if (m->message == WM_INITDIALOG && g_tab && GetParent(m->hwnd) == g_tab) {
-        if (++g_pagesInitialised == 1) Stamp(kPagesDone);
-        if (g_pagesInitialised == 4) {
+        if (++g_pagesInitialised == 4) {
             Stamp(kLaterDone);
             PostMessageA(g_main, WM_QRVL_QUIT, 0, 0);
         }
@@ -169,8 +164,7 @@ int main(int argc, char** argv) {
 
     static const char* const names[kMarks] = {
         nullptr,        "running_copy", "common_controls", "object",   "create_window", "wm_create",
-        "template",     "init_head",    "certs_page",      "show",      "device_check", "refresh",
-        "to_loop",      nullptr,        nullptr};
+        "template",     "init_device_check", "refresh",    "to_loop",   nullptr,        nullptr};
     // A mark that was never reached (no refresh without a key) takes the
     // time of the next one: its step reads 0.
     for (int m = kLoop - 1; m > kBegin; --m)

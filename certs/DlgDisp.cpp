@@ -30,7 +30,7 @@ BEGIN_MESSAGE_MAP(CDlgDisp, CCspBaseDialog)
 END_MESSAGE_MAP()
 
 CDlgDisp::CDlgDisp(CWnd* parent)
-    : CCspBaseDialog(IDD_DISP, parent), m_hKey(0), m_listings(0), m_listing(false), m_refreshPending(false) {}
+    : CCspBaseDialog(IDD_DISP, parent), m_hKey(0), m_listings(0), m_listWhenMade(false), m_listing(false), m_refreshPending(false) {}
 
 void CDlgDisp::DoDataExchange(CDataExchange* dx) {
     CCspBaseDialog::DoDataExchange(dx);
@@ -48,7 +48,8 @@ BOOL CDlgDisp::OnInitDialog() {
         }
     }
     m_tree.SetImageList(&s_treeImages, TVSIL_NORMAL);
-    if (m_hKey) RefreshTree();
+    if (m_hKey || m_listWhenMade) RefreshTree();
+    m_listWhenMade = false;
     return TRUE;
 }
 
@@ -109,6 +110,10 @@ void CDlgDisp::AddCertificateItem(TOKEN_KEY key, HTREEITEM root, int slot, uint3
 }
 
 void CDlgDisp::RefreshTree() {
+    if (!m_hWnd) {   // listed when the page is made
+        m_listWhenMade = true;
+        return;
+    }
     // A listing's warning box lets messages through, and a device change or
     // refresh that comes in lists the tree again. Done there, it would empty
     // the tree and the slot table under the listing that waits for the user;

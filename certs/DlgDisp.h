@@ -8,13 +8,15 @@ class CDlgDisp : public CCspBaseDialog {
 public:
     explicit CDlgDisp(CWnd* parent = nullptr);
     void EnableControls(BOOL enable);   // tree 1006, buttons 1015, 1017, 1018
-    void RefreshTree();                 // rebuilds the whole tree for m_hKey
+    void RefreshTree();                 // rebuilds the whole tree for m_hKey (once the page is made)
+    void SetRootButtonState();   // view and register off, delete off and reading "删除证书"
 
     TOKEN_KEY m_hKey;
     CTreeCtrl m_tree;
     // Listings that have rebuilt the tree: an item taken before a box is gone
     // when this moved on while the box was up.
     unsigned m_listings;
+    bool m_listWhenMade;   // a listing was asked for before the page's window was made
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;
@@ -32,7 +34,6 @@ protected:
 
     void ListTree();   // one listing of the tree for m_hKey
     void AddCertificateItem(TOKEN_KEY key, HTREEITEM root, int slot, uint32_t keySpec, BYTE* certBuffer, char* text);
-    void SetRootButtonState();   // view and register off, delete off and reading "删除证书"
     // After a box or the password prompt of an action that began on key with
     // an item of listing: TRUE when both are still there; else the user is
     // told and the action must stop.

@@ -24,6 +24,7 @@ int main() {
     CDlgMain dlg;
     if (!dlg.Create(IDD_MAIN, nullptr)) return 1;
     PumpMessages(50);
+    dlg.CreatePages();   // as the tool's modal loop does at its first idle
 
     const int kEvents = 1000;
     g_fake.calls.clear();

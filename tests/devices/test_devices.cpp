@@ -187,8 +187,9 @@ TEST_F(MainWindow, StartWithOneKeyLoadsItsCertificatesAndListsIt) {
     EXPECT_EQ(1u, dlg->m_lastKeyCount);
 }
 
-// The three pages made at the first idle take the state that the device
-// checks before it gave them, a key that came or went in between included.
+// The pages made at the first idle take the key, the state and the listing
+// that the device checks before it gave them, a key that came or went in
+// between included.
 TEST_F(MainWindow, PagesMadeAtTheFirstIdleTakeTheStateGivenBefore) {
     struct { bool atStart, beforeIdle; } cases[] = {{false, false}, {true, true}, {false, true}, {true, false}};
     for (auto c : cases) {
@@ -209,6 +210,16 @@ TEST_F(MainWindow, PagesMadeAtTheFirstIdleTakeTheStateGivenBefore) {
         SendMessageA(dlg->m_hWnd, WM_KICKIDLE, MSGF_DIALOGBOX, 0);
         EXPECT_EQ(c.beforeIdle, PagesEnabled());
         EXPECT_EQ(std::vector<TOKEN_KEY>(4, c.beforeIdle ? kKeyA : 0), PageKeys());
+        // A listing asked for before is done: the key's, or the one of no key.
+        CTreeCtrl& tree = dlg->m_pageCerts.m_tree;
+        const char* root = c.beforeIdle ? "KEY-A" : c.atStart ? "未选中USBKEY!" : nullptr;
+        if (root)
+            EXPECT_EQ(root, ItemText(tree, tree.GetRootItem()));
+        else
+            EXPECT_EQ(nullptr, tree.GetRootItem());
+        for (int id : {IDC_BTN_VIEW, IDC_BTN_REGISTER, IDC_BTN_DELETE})
+            EXPECT_FALSE(IsWindowEnabled(dlg->m_pageCerts.GetDlgItem(id))) << id;
+        EXPECT_TRUE(Shown(dlg->m_pageCerts));
     }
 }
 
