@@ -14,7 +14,7 @@ BEGIN_MESSAGE_MAP(CDlgMain, CCspBaseDialog)
     ON_MESSAGE(WM_QRVL_REFRESH, OnRefreshRequest)
     ON_MESSAGE(WM_QRVL_TRAY, OnTrayNotify)
     ON_MESSAGE(WM_QRVL_NOTIFY, OnNotifyIndex)
-    ON_MESSAGE(WM_KICKIDLE, OnKickIdle)
+    ON_MESSAGE(WM_TIMER, OnTimer)
     ON_NOTIFY(TCN_SELCHANGE, IDC_TAB, OnSelchangeTab)
     ON_CBN_SELCHANGE(IDC_KEYLIST, OnSelchangeKeyList)
     ON_WM_WINDOWPOSCHANGING()
@@ -66,12 +66,14 @@ BOOL CDlgMain::OnInitDialog() {
     m_tab.InsertItem(2, "导入证书");
     m_tab.InsertItem(3, "更改KEY标签");
 
-    // The pages are made at the first idle (CreatePages): nobody sees them
-    // before opening the window, and their controls would be most of the
-    // start-up. Until then the device check and refreshes give them their
-    // key and state, which they take when made.
+    // The pages are made once the tool has first gone idle (CreatePages):
+    // nobody sees them before opening the window, and their controls would be
+    // most of the start-up. Until then the device check and refreshes give
+    // them their key and state, which they take when made. A timer's message
+    // comes only when no other is waiting.
     m_pageImport.m_pOwner = this;
     OnDeviceChange(0, 0);
+    ::SetTimer(m_hWnd, kPagesTimer, USER_TIMER_MINIMUM, nullptr);
     return TRUE;
 }
 
@@ -85,6 +87,7 @@ void CDlgMain::CreatePage(CCspBaseDialog& page, UINT templateId) {
 void CDlgMain::CreatePages() {
     if (m_pagesMade || !m_tab.m_hWnd) return;
     m_pagesMade = TRUE;
+    ::KillTimer(m_hWnd, kPagesTimer);
     CreatePage(m_pagePassword, IDD_CHGPWD);
     CreatePage(m_pageImport, IDD_CERT);
     CreatePage(m_pageLabel, IDD_CHGLABEL);
@@ -99,8 +102,8 @@ void CDlgMain::CreatePages() {
     ShowSelectedPage();
 }
 
-LRESULT CDlgMain::OnKickIdle(WPARAM, LPARAM) {
-    CreatePages();
+LRESULT CDlgMain::OnTimer(WPARAM id, LPARAM) {
+    if (id == kPagesTimer) CreatePages();
     return 0;
 }
 

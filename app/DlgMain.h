@@ -23,9 +23,10 @@ public:
     // app/DlgMain.cpp
     void ShowMainWindow(int showCmd, BOOL allow);
     void ShowSelectedPage();   // shows the page of the selected tab, hides the others
-    // Makes the four pages, once: at the modal loop's first idle, or before
-    // that when the window is shown or a tab is chosen.
+    // Makes the four pages, once: just after start-up (kPagesTimer), or
+    // before that when the window is shown or a tab is chosen.
     void CreatePages();
+    enum { kPagesTimer = 1 };
 
     // app/Tray.cpp
     void AddTrayIcon(BOOL add);
@@ -84,7 +85,7 @@ protected:
     LRESULT OnQuit(WPARAM, LPARAM);
     LRESULT OnActivateRequest(WPARAM, LPARAM);
     LRESULT OnRefreshRequest(WPARAM, LPARAM);
-    LRESULT OnKickIdle(WPARAM, LPARAM);
+    LRESULT OnTimer(WPARAM id, LPARAM);
     void CreatePage(CCspBaseDialog& page, UINT templateId);   // made on the tab, in its place
 
     // app/Tray.cpp

@@ -5,8 +5,7 @@
 // thread mark when the main window is created, when WM_CREATE (the tray
 // icon) returns, when WM_INITDIALOG begins and returns, when the key list is
 // first refreshed, and when the modal loop takes its first message; then,
-// apart from the start-up's total, the four pages made at the loop's first
-// idle.
+// apart from the start-up's total, the four pages made just after it.
 //
 // Built twice, like bench_refresh: with the stand-in library and with the
 // in-process test double; the difference is the library's share. The settle
@@ -41,7 +40,7 @@ enum Mark {
     kRefreshBegin,    // the key list is emptied: the first refresh begins
     kInitDone,        // WM_INITDIALOG returned
     kLoop,            // the modal loop took its first message
-    kLaterBegin,      // the loop's first idle: the pages are made
+    kLaterBegin,      // the pages' timer comes: they are made
     kLaterDone,       // the last of them is made
     kMarks
 };
@@ -82,8 +81,6 @@ LRESULT CALLBACK CallHook(int code, WPARAM wParam, LPARAM lParam) {
         g_tab = GetDlgItem(g_main, IDC_TAB);
     } else if (m->message == CB_RESETCONTENT && g_main && m->hwnd == GetDlgItem(g_main, IDC_KEYLIST)) {
         Stamp(kRefreshBegin);
-    } else if (m->hwnd == g_main && m->message == WM_KICKIDLE) {
-        Stamp(kLaterBegin);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -107,6 +104,9 @@ LRESULT CALLBACK GetMsgHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION && wParam == PM_REMOVE && !m->hwnd && m->message == kLoopMarker) {
         Stamp(kLoop);
         SetTimer(nullptr, 0, 10000, nullptr);   // ends the run should the pages never come
+    } else if (code == HC_ACTION && wParam == PM_REMOVE && m->hwnd == g_main && m->message == WM_TIMER &&
+               m->wParam == CDlgMain::kPagesTimer) {
+        Stamp(kLaterBegin);
     } else if (code == HC_ACTION && wParam == PM_REMOVE && !m->hwnd && m->message == WM_TIMER) {
         PostMessageA(g_main, WM_QRVL_QUIT, 0, 0);
     }

@@ -70,20 +70,13 @@ INT_PTR CDialog::DoModal() {
 
     // A dialog the template left hidden is shown when the queue first runs dry.
     BOOL showAtIdle = !::IsWindowVisible(m_hWnd);
-    BOOL kick = TRUE;   // WM_KICKIDLE once per dry spell
     while (m_bModalRunning && m_hWnd) {
         MSG msg;
-        if (kick && !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
-            if (showAtIdle) {
-                ::ShowWindow(m_hWnd, SW_SHOWNORMAL);
-                ::UpdateWindow(m_hWnd);
-                showAtIdle = FALSE;
-            }
-            kick = FALSE;
-            ::SendMessageA(m_hWnd, WM_KICKIDLE, MSGF_DIALOGBOX, 0);
-            continue;   // the idle work may have ended the dialog or posted to it
+        if (showAtIdle && !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+            ::ShowWindow(m_hWnd, SW_SHOWNORMAL);
+            ::UpdateWindow(m_hWnd);
+            showAtIdle = FALSE;
         }
-        kick = TRUE;
         BOOL got = GetMessageA(&msg, nullptr, 0, 0);
         if (got == 0) {                 // WM_QUIT: leave it for the outer loop
             PostQuitMessage((int)msg.wParam);

@@ -196,9 +196,6 @@ void DDX_Control(CDataExchange* dx, int id, CWnd& control);
 // ---------------------------------------------------------------------------
 // Dialogs
 
-// Sent by the modal loop to its dialog when the queue has run dry.
-#define WM_KICKIDLE 0x036A
-
 class CDialog : public CWnd {
 public:
     explicit CDialog(UINT templateId, CWnd* parent = nullptr);
@@ -206,9 +203,6 @@ public:
 
     // Modal run with the framework's own loop: the owner is disabled, every
     // message passes AfxPreTranslateMessage, and the loop ends with EndDialog.
-    // Each time the queue runs dry the dialog is sent WM_KICKIDLE (wParam
-    // MSGF_DIALOGBOX), once until the next message: work that may wait until
-    // the process is idle is done there.
     virtual INT_PTR DoModal();
     // Modeless creation from the template as a child or owned window.
     virtual BOOL Create(UINT templateId, CWnd* parent = nullptr);

@@ -39,12 +39,13 @@ protected:
         g_deviceSetupApi = kSystemDeviceSetupApi;
         PumpMessages();
     }
-    // With idle, the pages made at the modal loop's first idle are made too.
-    void Open(bool idle = true) {
+    // With pages, also the pages that the tool makes just after start-up.
+    void Open(bool pages = true) {
         dlg.reset(new CDlgMain);
         ASSERT_TRUE(dlg->Create(IDD_MAIN, nullptr));
+        if (!pages) return;
         PumpMessages(20);
-        if (idle) SendMessageA(dlg->m_hWnd, WM_KICKIDLE, MSGF_DIALOGBOX, 0);
+        dlg->CreatePages();
     }
     // The four pages in the order of their tabs.
     std::vector<CDialog*> Pages() {
@@ -160,12 +161,12 @@ TEST_F(Shell, TabsShowExactlyOnePageAndTheFourthIsTheLabelPage) {
     EXPECT_EQ(dlg.get(), dlg->m_pageImport.m_pOwner);
 }
 
-// Start-up makes no page; the four follow at the first idle, or as soon as
-// the window is shown or a tab is chosen, each once, on the tab and in one
-// place.
+// Start-up makes no page; the four follow as soon as start-up is over (the
+// first messages pumped), or when the window is shown or a tab is chosen,
+// each once, on the tab and in one place.
 TEST_F(Shell, LaterPagesAreMadeAtTheFirstIdleOrWhenFirstNeeded) {
     struct { const char* what; std::function<void(CDlgMain*)> need; int shownPage; } cases[] = {
-        {"first idle", [](CDlgMain* d) { SendMessageA(d->m_hWnd, WM_KICKIDLE, MSGF_DIALOGBOX, 0); }, 0},
+        {"messages pumped", [](CDlgMain* d) { PumpUntil([&] { return d->m_pageCerts.m_hWnd != nullptr; }); }, 0},
         {"opened from the tray", [](CDlgMain* d) { SendMessageA(d->m_hWnd, WM_QRVL_TRAY, 1, WM_LBUTTONDOWN); }, 0},
         {"activation request", [](CDlgMain* d) { SendMessageA(d->m_hWnd, WM_QRVL_ACTIVATE, SW_SHOW, 0); }, 0},
         {"tab chosen", [](CDlgMain* d) { TabCtrl_SetCurFocus(d->GetDlgItem(IDC_TAB), 3); }, 3},
@@ -188,7 +189,7 @@ TEST_F(Shell, LaterPagesAreMadeAtTheFirstIdleOrWhenFirstNeeded) {
             EXPECT_TRUE(EqualRect(&certs, &rc)) << p;
             EXPECT_EQ(p == c.shownPage, (pages[p]->GetStyle() & WS_VISIBLE) != 0) << p;
         }
-        SendMessageA(dlg->m_hWnd, WM_KICKIDLE, MSGF_DIALOGBOX, 0);
+        PumpMessages(50);
         SendMessageA(dlg->m_hWnd, WM_QRVL_ACTIVATE, SW_SHOW, 0);
         for (int p = 0; p < 4; ++p) EXPECT_EQ(made[p], pages[p]->m_hWnd) << "made again: " << p;
     }
@@ -237,7 +238,7 @@ TEST_F(Shell, QuitAndExitEndTheModalRunAndRemoveTheIcon) {
         EXPECT_EQ(IDOK, main.DoModal()) << how;
         KillTimer(nullptr, timer);
         EXPECT_FALSE(Shell_NotifyIconA(NIM_DELETE, &g_endNid)) << "icon left behind";
-        EXPECT_TRUE(g_endPagesMade) << "the loop's idle made no pages";
+        EXPECT_TRUE(g_endPagesMade) << "the modal run made no pages";
     }
 }
 

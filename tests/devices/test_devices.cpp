@@ -106,11 +106,11 @@ protected:
         g_deviceSetupApi = kSystemDeviceSetupApi;
         PumpMessages();
     }
-    // With idle, the pages made at the modal loop's first idle are made too.
-    void Open(bool idle = true) {
+    // With pages, also the pages that the tool makes just after start-up.
+    void Open(bool pages = true) {
         dlg.reset(new CDlgMain);
         ASSERT_TRUE(dlg->Create(IDD_MAIN, nullptr));
-        if (idle) SendMessageA(dlg->m_hWnd, WM_KICKIDLE, MSGF_DIALOGBOX, 0);
+        if (pages) dlg->CreatePages();
     }
     // The notification indexes posted to the main window so far, in order.
     std::vector<int> Balloons() {
@@ -187,10 +187,10 @@ TEST_F(MainWindow, StartWithOneKeyLoadsItsCertificatesAndListsIt) {
     EXPECT_EQ(1u, dlg->m_lastKeyCount);
 }
 
-// The pages made at the first idle take the key, the state and the listing
-// that the device checks before it gave them, a key that came or went in
+// The pages, made once start-up is over, take the key, the state and the
+// listing that the device checks before gave them, a key that came or went in
 // between included.
-TEST_F(MainWindow, PagesMadeAtTheFirstIdleTakeTheStateGivenBefore) {
+TEST_F(MainWindow, PagesMadeAfterStartUpTakeTheStateGivenBefore) {
     struct { bool atStart, beforeIdle; } cases[] = {{false, false}, {true, true}, {false, true}, {true, false}};
     for (auto c : cases) {
         SCOPED_TRACE(testing::Message() << "key at start " << c.atStart << ", before idle " << c.beforeIdle);
@@ -207,7 +207,7 @@ TEST_F(MainWindow, PagesMadeAtTheFirstIdleTakeTheStateGivenBefore) {
                 g_fake.keys.clear();
             DeviceChange(DBT_DEVNODES_CHANGED);
         }
-        SendMessageA(dlg->m_hWnd, WM_KICKIDLE, MSGF_DIALOGBOX, 0);
+        ASSERT_TRUE(PumpUntil([&] { return dlg->m_pageCerts.m_hWnd != nullptr; }));
         EXPECT_EQ(c.beforeIdle, PagesEnabled());
         EXPECT_EQ(std::vector<TOKEN_KEY>(4, c.beforeIdle ? kKeyA : 0), PageKeys());
         // A listing asked for before is done: the key's, or the one of no key.

@@ -266,7 +266,6 @@ public:
     CDlgModal(UINT id, CWnd* parent = nullptr) : CDialog(id, parent) {}
     std::function<void(CDlgModal*)> onInit;
     std::function<void(CDlgModal*)> onPosted;   // WM_APP + 12
-    std::function<void(CDlgModal*, WPARAM)> onIdle;   // WM_KICKIDLE
     BOOL initResult = TRUE;
     HWND focusAtEnd = nullptr;
     HWND watchOwner = nullptr;
@@ -286,10 +285,6 @@ protected:
     }
     LRESULT OnPosted(WPARAM, LPARAM) {
         if (onPosted) onPosted(this);
-        return 0;
-    }
-    LRESULT OnKickIdle(WPARAM w, LPARAM) {
-        if (onIdle) onIdle(this, w);
         return 0;
     }
     void DoDataExchange(CDataExchange* dx) override { ++(dx->m_bSaveAndValidate ? ddxSaves : ddxLoads); }
@@ -316,7 +311,6 @@ protected:
 BEGIN_MESSAGE_MAP(CDlgModal, CDialog)
     ON_MESSAGE(WM_APP + 10, OnEnd)
     ON_MESSAGE(WM_APP + 12, OnPosted)
-    ON_MESSAGE(WM_KICKIDLE, OnKickIdle)
     ON_MESSAGE(WM_TIMER, OnTimer)
     ON_WM_WINDOWPOSCHANGING()
 END_MESSAGE_MAP()
@@ -396,28 +390,6 @@ TEST_F(Framework, NestedModalRunEndsOnlyTheInnerDialog) {
     EXPECT_EQ(8, innerResult);
     EXPECT_FALSE(outerEnabledDuringInner);
     EXPECT_TRUE(outerEnabledAfterInner);
-}
-
-// The loop tells its dialog once each time the queue has run dry: not while
-// messages wait, and not again before the next one came.
-TEST_F(Framework, ModalLoopKicksItsDialogOncePerDrySpell) {
-    CDlgModal dlg(IDD_FW_HIDDEN);
-    std::string log;
-    int idles = 0;
-    dlg.onInit = [](CDlgModal* d) {
-        d->PostMessage(WM_APP + 12);
-        d->PostMessage(WM_APP + 12);
-    };
-    dlg.onPosted = [&](CDlgModal*) { log += "posted "; };
-    dlg.onIdle = [&](CDlgModal* d, WPARAM w) {
-        log += w == MSGF_DIALOGBOX ? "idle " : "idle(wrong wParam) ";
-        if (++idles == 1)
-            d->PostMessage(WM_APP + 12);
-        else
-            d->EndDialog(IDOK);
-    };
-    EXPECT_EQ(IDOK, dlg.DoModal());
-    EXPECT_EQ("posted posted idle posted idle ", log);
 }
 
 TEST_F(Framework, OnInitDialogResultDecidesTheFocus) {

@@ -73,11 +73,8 @@ CToolProcess::~CToolProcess() {
 bool CToolProcess::Start() {
     m_pi = Launch();
     if (!m_pi.hProcess || !WaitFor([&] { return (wnd = MainWindowOf(m_pi.dwProcessId)) != nullptr; })) return false;
-    // The tool makes three of its pages at its first idle: a message answered
-    // after that comes after them.
-    WaitForInputIdle(m_pi.hProcess, 15000);
-    DWORD_PTR result = 0;
-    SendMessageTimeoutA(wnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 15000, &result);
+    // The tool makes its pages just after start-up, the certificate page last.
+    WaitFor([&] { return Control(IDC_CERTTREE, IDC_CERTTREE) != nullptr; });
     return true;
 }
 
