@@ -11,12 +11,13 @@ typedef LONG(NTAPI* MapViewFn)(HANDLE section, HANDLE process, PVOID* base, ULON
 typedef LONG(NTAPI* UnmapViewFn)(HANDLE process, PVOID base);
 const DWORD kViewUnmap = 2;   // SECTION_INHERIT: the view is not inherited by children
 
-FARPROC Ntdll(const char* name) { return GetProcAddress(GetModuleHandleA("ntdll.dll"), name); }
+// An ntdll function by name, as a plain pointer for the caller to cast.
+void* Ntdll(const char* name) { return (void*)GetProcAddress(GetModuleHandleA("ntdll.dll"), name); }
 
 }  // namespace
 
 CRemotePage::CRemotePage(DWORD pid, size_t size) : m_size(size) {
-    MapViewFn map = (MapViewFn)Ntdll("NtMapViewOfSection");
+    MapViewFn map = reinterpret_cast<MapViewFn>(Ntdll("NtMapViewOfSection"));
     m_process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_QUERY_INFORMATION, FALSE, pid);
     m_section = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, (DWORD)size, nullptr);
     if (!map || !m_process || !m_section) return;
@@ -29,7 +30,7 @@ CRemotePage::CRemotePage(DWORD pid, size_t size) : m_size(size) {
 }
 
 CRemotePage::~CRemotePage() {
-    UnmapViewFn unmap = (UnmapViewFn)Ntdll("NtUnmapViewOfSection");
+    UnmapViewFn unmap = reinterpret_cast<UnmapViewFn>(Ntdll("NtUnmapViewOfSection"));
     if (m_remote && unmap) unmap(m_process, m_remote);
     if (m_local) UnmapViewOfFile(m_local);
     if (m_section) CloseHandle(m_section);
