@@ -164,7 +164,7 @@ TEST_F(Shell, TabsShowExactlyOnePageAndTheFourthIsTheLabelPage) {
 // Start-up makes no page; the four follow as soon as start-up is over (the
 // first messages pumped), or when the window is shown or a tab is chosen,
 // each once, on the tab and in one place.
-TEST_F(Shell, LaterPagesAreMadeAtTheFirstIdleOrWhenFirstNeeded) {
+TEST_F(Shell, PagesAreMadeAfterStartUpOrWhenFirstNeeded) {
     struct { const char* what; std::function<void(CDlgMain*)> need; int shownPage; } cases[] = {
         {"messages pumped", [](CDlgMain* d) { PumpUntil([&] { return d->m_pageCerts.m_hWnd != nullptr; }); }, 0},
         {"opened from the tray", [](CDlgMain* d) { SendMessageA(d->m_hWnd, WM_QRVL_TRAY, 1, WM_LBUTTONDOWN); }, 0},
