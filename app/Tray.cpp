@@ -113,8 +113,13 @@ LRESULT CDlgMain::OnTrayNotify(WPARAM, LPARAM mouseMsg) {
         if (!menu.LoadMenu(IDR_TRAYMENU)) break;
         POINT pt = {0, 0};
         ::GetCursorPos(&pt);
+        // A tray menu closes on a click elsewhere only when its owner is the
+        // foreground window; the message after it lets the next one open at
+        // once. The main window stays hidden while it is foreground.
+        SetForegroundWindow();
         ::TrackPopupMenu(menu.GetSubMenu(0), TPM_CENTERALIGN | TPM_LEFTBUTTON, pt.x, pt.y, 0, m_hWnd,
                          nullptr);
+        PostMessage(WM_NULL);
         break;
     }
     default:

@@ -356,11 +356,13 @@ TEST_F(Shell, MenuRefreshCommandRefreshes) {
 
 std::vector<std::string> g_menuItems;
 std::vector<UINT> g_menuIds;
+HWND g_foregroundDuringMenu;
 
 // The menu runs its own modal loop; this timer reads its items and closes it.
 void CALLBACK ReadTrackedMenu(HWND, UINT, UINT_PTR, DWORD) {
     HWND menu = FindWindowA("#32768", nullptr);
     if (!menu) return;
+    g_foregroundDuringMenu = GetForegroundWindow();
     HMENU h = (HMENU)SendMessageA(menu, 0x01E1 /* MN_GETHMENU */, 0, 0);
     for (int i = 0; i < GetMenuItemCount(h); ++i) {
         char text[64] = {};
@@ -371,13 +373,25 @@ void CALLBACK ReadTrackedMenu(HWND, UINT, UINT_PTR, DWORD) {
     EndMenu();
 }
 
+// The menu's owner is made the foreground window first, or the menu would
+// stay open when the user clicks elsewhere; the hidden window stays hidden.
 TEST_F(Shell, RightClickTracksTheTrayMenu) {
     Open();
     g_menuItems.clear();
     g_menuIds.clear();
+    g_foregroundDuringMenu = nullptr;
+    // Another program's window is in front when the user right-clicks the icon.
+    HWND other = CreateWindowExA(0, "STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                 nullptr, nullptr);
+    SetForegroundWindow(other);
+    PumpMessages(20);
+    ASSERT_EQ(other, GetForegroundWindow());
     UINT_PTR timer = SetTimer(nullptr, 0, 300, ReadTrackedMenu);
     Tray(WM_RBUTTONDOWN);
     KillTimer(nullptr, timer);
+    DestroyWindow(other);
+    EXPECT_EQ(dlg->m_hWnd, g_foregroundDuringMenu);
+    EXPECT_FALSE(Visible());
     EXPECT_EQ((std::vector<std::string>{"显示用户管理工具", "刷新设备", "", "关于...", "", "退出"}), g_menuItems);
     // Other programs may send these commands: the numbers are fixed.
     EXPECT_EQ((std::vector<UINT>{133, 131, 0, 57681, 0, 132}), g_menuIds);
