@@ -7,14 +7,21 @@ BEGIN_MESSAGE_MAP(CDlgAbout, CDialog)
     ON_WM_DRAWITEM()
 END_MESSAGE_MAP()
 
-CDlgAbout::CDlgAbout() : CDialog(IDD_ABOUTBOX), m_oldCursor(nullptr) {}
+// The hand goes onto the button class, so every button of the process shows
+// it while an About box is open. Two can be open at once (one from the system
+// menu, one from the tray) and closed in either order: the class gets its own
+// cursor back when the last of them closes.
+static HCURSOR g_buttonClassCursor;   // the class's cursor before the first hand
+static int g_aboutBoxesWithHand;
+
+CDlgAbout::CDlgAbout() : CDialog(IDD_ABOUTBOX), m_handInstalled(FALSE) {}
 
 void CDlgAbout::OnOK() {
-    // The hand went onto the button class, so every button of the process
-    // showed it; give the class its own cursor back on every way out.
-    if (m_oldCursor) {
-        ::SetClassLongPtrA(GetDlgItem(IDOK), GCLP_HCURSOR, (LONG_PTR)m_oldCursor);
-        m_oldCursor = nullptr;
+    // On every way out.
+    if (m_handInstalled) {
+        m_handInstalled = FALSE;
+        if (--g_aboutBoxesWithHand == 0)
+            ::SetClassLongPtrA(GetDlgItem(IDOK), GCLP_HCURSOR, (LONG_PTR)g_buttonClassCursor);
     }
     EndDialog(0);
 }
@@ -31,9 +38,11 @@ void CDlgAbout::OnDrawItem(int id, DRAWITEMSTRUCT* item) {
                 lf.lfUnderline = TRUE;
                 m_linkFont.CreateFontIndirect(&lf);
             }
-            if (!m_oldCursor) {
+            if (!m_handInstalled) {
+                m_handInstalled = TRUE;
                 HCURSOR hand = ::LoadCursorA(nullptr, IDC_HAND);
-                m_oldCursor = (HCURSOR)::SetClassLongPtrA(GetDlgItem(IDC_LINK), GCLP_HCURSOR, (LONG_PTR)hand);
+                HCURSOR before = (HCURSOR)::SetClassLongPtrA(GetDlgItem(IDC_LINK), GCLP_HCURSOR, (LONG_PTR)hand);
+                if (g_aboutBoxesWithHand++ == 0) g_buttonClassCursor = before;
             }
         }
     }

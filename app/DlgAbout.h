@@ -8,7 +8,7 @@ public:
     CDlgAbout();
 
     CFont m_linkFont;       // underlined copy of the dialog's font, made at the first draw
-    HCURSOR m_oldCursor;    // the button class's cursor before the hand; 0 = none installed
+    BOOL m_handInstalled;   // this box has put the hand onto the button class
 
 protected:
     void OnOK() override;       // puts the class cursor back, ends with 0

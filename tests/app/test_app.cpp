@@ -14,6 +14,7 @@
 #include "tests/support/ShellLog.h"
 #include "tests/support/TestSupport.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -455,6 +456,39 @@ TEST_F(Shell, AboutOpensFromSystemMenuAndTrayAndRestoresTheArrow) {
     EXPECT_FALSE(Visible());   // the about box never showed the main window
     // The link's caption is a host name; the shell opens it as a web address.
     EXPECT_EQ(std::vector<std::string>{std::string("http://") + QRVL_BANK_SITE_HOST}, WaitShellLog(1));
+}
+
+// Two About boxes at once, the first closed while the second is still up:
+// once both are closed the buttons have their arrow again.
+HWND g_firstAbout;
+int g_aboutsSeen;
+void CALLBACK CloseFirstAboutFirst(HWND, UINT, UINT_PTR, DWORD) {
+    std::vector<HWND> abouts;
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", "关于")) != nullptr;)
+        if (IsWindowVisible(w)) abouts.push_back(w);
+    g_aboutsSeen = std::max(g_aboutsSeen, (int)abouts.size());
+    for (HWND w : abouts) UpdateWindow(w);   // the link drawn, the hand installed
+    if (abouts.size() == 1 && !g_firstAbout) {
+        g_firstAbout = abouts[0];
+        HWND main = FindWindowExA(nullptr, nullptr, "#32770", QRVL_MAIN_TITLE);
+        PostMessageA(main, WM_COMMAND, MAKEWPARAM(ID_APP_ABOUT, 0), 0);   // the tray menu's About
+    } else if (abouts.size() == 2) {
+        PostMessageA(g_firstAbout, WM_COMMAND, IDOK, 0);
+    } else if (abouts.size() == 1 && abouts[0] != g_firstAbout) {
+        PostMessageA(abouts[0], WM_COMMAND, IDOK, 0);
+    }
+}
+
+TEST_F(Shell, TwoAboutBoxesClosedInEitherOrderLeaveTheArrow) {
+    Open();
+    HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
+    g_firstAbout = nullptr;
+    g_aboutsSeen = 0;
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, CloseFirstAboutFirst);
+    SendMessageA(dlg->m_hWnd, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(2, g_aboutsSeen);
+    EXPECT_EQ(arrow, (HCURSOR)GetClassLongPtrA(dlg->GetDlgItem(IDC_BTN_REFRESH), GCLP_HCURSOR));
 }
 
 // ---------------------------------------------------------------------------
