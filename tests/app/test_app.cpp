@@ -11,6 +11,7 @@
 #include "res/BankSites.h"
 #include "res/resource.h"
 #include "tests/fake/FakeToken.h"
+#include "tests/support/MainWindowFixture.h"
 #include "tests/support/ShellLog.h"
 #include "tests/support/TestSupport.h"
 #include <gtest/gtest.h>
@@ -25,34 +26,18 @@ namespace {
 
 const TOKEN_KEY kKeyA = 0x4001;
 
-BOOL WINAPI NoImageList(PSP_CLASSIMAGELIST_DATA) { return FALSE; }   // no clean-up in these tests
-
-class Shell : public ::testing::Test {
+class Shell : public CMainWindowFixture {
 protected:
-    void SetUp() override {
-        g_fake.Reset();
-        g_deviceSettleMs = 0;
-        g_slotCount = 0;
-        g_deviceSetupApi.getClassImageList = NoImageList;
-    }
-    void TearDown() override {
-        dlg.reset();
-        g_deviceSetupApi = kSystemDeviceSetupApi;
-        PumpMessages();
-    }
-    // With pages, also the pages that the tool makes just after start-up.
+    Shell() : CMainWindowFixture(SystemDevicesWithoutCleanUp()) {}
+    // Without pages nothing is pumped: the pages' timer is still to come.
     void Open(bool pages = true) {
-        dlg.reset(new CDlgMain);
-        ASSERT_TRUE(dlg->Create(IDD_MAIN, nullptr));
-        if (!pages) return;
-        PumpMessages(20);
-        dlg->CreatePages();
+        CMainWindowFixture::Open(pages);
+        if (pages) PumpMessages(20);
     }
     // The four pages in the order of their tabs.
     std::vector<CDialog*> Pages() {
         return {&dlg->m_pageCerts, &dlg->m_pagePassword, &dlg->m_pageImport, &dlg->m_pageLabel};
     }
-    bool Visible() { return IsWindowVisible(dlg->m_hWnd) != FALSE; }
     LRESULT Tray(UINT mouse) { return SendMessageA(dlg->m_hWnd, WM_QRVL_TRAY, 1, mouse); }
     LRESULT Command(UINT id) { return SendMessageA(dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
     bool IconPresent() {
@@ -61,7 +46,6 @@ protected:
         nid.uFlags = NIF_TIP;
         return Shell_NotifyIconA(NIM_MODIFY, &nid) != FALSE;
     }
-    std::unique_ptr<CDlgMain> dlg;
 };
 
 // ---------------------------------------------------------------------------

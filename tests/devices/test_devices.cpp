@@ -8,6 +8,7 @@
 #include "pages/DlgChgLabel.h"
 #include "res/resource.h"
 #include "tests/fake/FakeToken.h"
+#include "tests/support/MainWindowFixture.h"
 #include "tests/support/ShellLog.h"
 #include "tests/support/TestSupport.h"
 #include <gtest/gtest.h>
@@ -90,27 +91,14 @@ const DeviceSetupApi kFakeApi = {FakeGetClassDevs, FakeDestroy, FakeImageList, F
 
 // ---------------------------------------------------------------------------
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public CMainWindowFixture {
 protected:
+    MainWindow() : CMainWindowFixture(kFakeApi) {}
     void SetUp() override {
-        g_fake.Reset();
-        g_deviceSettleMs = 0;
-        g_slotCount = 0;
+        CMainWindowFixture::SetUp();
         g_devices.clear();
         g_setsTaken = 0;
-        g_deviceSetupApi = kFakeApi;
         g_beforeMessage = nullptr;
-    }
-    void TearDown() override {
-        dlg.reset();
-        g_deviceSetupApi = kSystemDeviceSetupApi;
-        PumpMessages();
-    }
-    // With pages, also the pages that the tool makes just after start-up.
-    void Open(bool pages = true) {
-        dlg.reset(new CDlgMain);
-        ASSERT_TRUE(dlg->Create(IDD_MAIN, nullptr));
-        if (pages) dlg->CreatePages();
     }
     // The notification indexes posted to the main window so far, in order.
     std::vector<int> Balloons() {
@@ -158,7 +146,6 @@ protected:
         if (!item || !SendMessageA(tree.m_hWnd, TVM_GETITEMA, 0, (LPARAM)&tv)) return "<none>";
         return text;
     }
-    std::unique_ptr<CDlgMain> dlg;
 };
 
 // ---------------------------------------------------------------------------

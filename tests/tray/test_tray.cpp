@@ -8,6 +8,7 @@
 #include "res/BankSites.h"
 #include "res/resource.h"
 #include "tests/fake/FakeToken.h"
+#include "tests/support/MainWindowFixture.h"
 #include "tests/support/ShellLog.h"
 #include "tests/support/ShellTray.h"
 #include "tests/support/TestSupport.h"
@@ -42,28 +43,13 @@ void ChooseFromTrayMenu(HWND main, std::vector<WPARAM> keys) {
     SendMessageA(main, WM_QRVL_TRAY, 1, WM_RBUTTONDOWN);
 }
 
-BOOL WINAPI NoImageList(PSP_CLASSIMAGELIST_DATA) { return FALSE; }   // no clean-up in these tests
-
-class Tray : public ::testing::Test {
+class Tray : public CMainWindowFixture {
 protected:
-    void SetUp() override {
-        g_fake.Reset();
-        g_deviceSettleMs = 0;
-        g_slotCount = 0;
-        g_deviceSetupApi.getClassImageList = NoImageList;
-    }
-    void TearDown() override {
-        dlg.reset();
-        g_deviceSetupApi = kSystemDeviceSetupApi;
-        PumpMessages();
-    }
+    Tray() : CMainWindowFixture(SystemDevicesWithoutCleanUp()) {}
     void Open() {
-        dlg.reset(new CDlgMain);
-        ASSERT_TRUE(dlg->Create(IDD_MAIN, nullptr));
+        CMainWindowFixture::Open();
         PumpMessages(20);
     }
-    bool Visible() { return IsWindowVisible(dlg->m_hWnd) != FALSE; }
-    std::unique_ptr<CDlgMain> dlg;
 };
 
 // ---------------------------------------------------------------------------
