@@ -135,7 +135,7 @@ void CDlgDisp::ListTree() {
     ResetContainerSlots();
     m_tree.DeleteAllItems();
     ++m_listings;
-    char text[2 * kNameBytes] = {};   // label and specification-1 name, then specification-2 name
+    char text[2 * kNameBytes] = {};   // label and the exchange certificate's name, then the signature one's
     HTREEITEM root;
     if (key == 0) {
         root = m_tree.InsertItem("未选中USBKEY!");

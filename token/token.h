@@ -22,8 +22,8 @@ typedef uint32_t TOKEN_RESULT;   // 0 = success
 #define TOKEN_PIN_NO_VERDICT        0x80090020u   // password step ended without a verdict
 
 // Key specifications and user type.
-#define TOKEN_SPEC_EXCHANGE         1u   // AT_KEYEXCHANGE, "specification 1"
-#define TOKEN_SPEC_SIGNATURE        2u   // AT_SIGNATURE, "specification 2"
+#define TOKEN_SPEC_EXCHANGE         1u   // AT_KEYEXCHANGE
+#define TOKEN_SPEC_SIGNATURE        2u   // AT_SIGNATURE
 #define TOKEN_USER                  1u
 
 // Container flag bits (CSP_ContainerInfo).

@@ -105,7 +105,7 @@ TOKEN_RESULT OpenPfx(CRYPT_DATA_BLOB* pfx, const char* password, HCERTSTORE* sto
 
 // Adds one certificate to the open "MY" store with the key-provider
 // property naming the container. An entry of ours that already names the same
-// container and specification is left as it is; one naming another container
+// container and key specification is left as it is; one naming another container
 // is deleted and committed first, since a replacing add keeps the old
 // key-provider property. An equal entry of someone else's is left alone.
 static TOKEN_RESULT AddToOpenStore(HCERTSTORE store, const BYTE* der, uint32_t length,
@@ -216,7 +216,7 @@ TOKEN_RESULT __stdcall CSP_AddCertToIE(BYTE* cert, uint32_t length, uint32_t key
     return AddCertToStore(cert, length, keySpec, containerName);
 }
 
-// what: bit 0 the specification-1 certificates, bit 1 the specification-2 ones.
+// what: bit 0 the exchange certificates (key specification 1), bit 1 the signature ones (2).
 TOKEN_RESULT __stdcall CSP_LoadCertToIE(TOKEN_KEY key, uint32_t what) {
     TOKEN_RESULT injected = 0;
     if (FaultFail(&injected)) return injected;

@@ -26,7 +26,7 @@ struct CTokenFile {
 struct CContainer {
     std::string name;
     uint32_t flags = 0;
-    std::string cert[2];   // DER of the specification-1 and -2 certificates; empty: none
+    std::string cert[2];   // DER of the exchange and signature certificates; empty: none
 };
 
 struct CKey {

@@ -136,7 +136,7 @@ TEST_F(CertPage, KeyWithoutContainersShowsItsLabelAlone) {
     EXPECT_EQ(std::vector<Item>({{"我的KEY", 1, 0}}), Tree());
 }
 
-TEST_F(CertPage, CertificatesOfBothSpecificationsAndAnInvalidContainer) {
+TEST_F(CertPage, CertificatesOfBothKeySpecificationsAndAnInvalidContainer) {
     FakeKey& key = Key();
     key.containers = {Container("both", 0x0F, "zhangsan.der", "signing.der"),
                       Container("half", 0x01 | 0x02),               // certificate bits without keys

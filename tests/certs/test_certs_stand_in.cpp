@@ -54,7 +54,7 @@ TEST(CertPageStandIn, ListsTheKeyAndRegistersItsCertificate) {
     const std::string store = tstest::NewStore("certs");
     tstest::CKeySpec spec;
     spec.label = "银行KEY";
-    spec.containers = 1;   // "C0" with the zhangsan certificate as specification 1
+    spec.containers = 1;   // "C0" with the zhangsan certificate as its exchange certificate
     TOKEN_KEY key = tstest::MakeKey(spec);
     ASSERT_NE(0u, key);
     CSP_UnloadIECert();

@@ -11,7 +11,7 @@
 struct FakeContainer {
     std::string name;
     uint32_t flags = 0;
-    std::vector<BYTE> cert[2];   // [0] specification 1, [1] specification 2
+    std::vector<BYTE> cert[2];   // [0] exchange (key specification 1), [1] signature (2)
 };
 
 struct FakeKey {
@@ -58,7 +58,7 @@ struct FakeToken {
     void Reset() { *this = FakeToken(); }
     FakeKey& AddKey(TOKEN_KEY handle, const char* label, uint32_t status = 2);
     // Keys 1..count labelled "KEY1".., each with containers "C0".. that hold
-    // the same specification-1 certificate (the benchmarks' load).
+    // the same exchange certificate (the benchmarks' load).
     void AddKeysWithCertificates(int count, int containers, const char* fixture);
     FakeKey* Find(TOKEN_KEY handle);
     int Count(const char* fn) const;                 // calls of fn

@@ -451,7 +451,7 @@ TEST_F(Hostile, FaultyLibraryAnswersOnlyEverShowTheToolsOwnMessages) {
     ASSERT_TRUE(KnownTexts().Knows("用户密码不正确！还有3次可试机会。"));
     ASSERT_FALSE(KnownTexts().Knows("读USBKEY错误"));
 
-    // Two keys: certificates of both specifications, an incomplete container,
+    // Two keys: certificates of both key specifications, an incomplete container,
     // a web pop-up file. Each seed starts from a copy of this store.
     const std::string prepared = tstest::NewStore("hostile-prepared");
     ASSERT_EQ(0u, Tokensim("create alpha --label 甲KEY"));

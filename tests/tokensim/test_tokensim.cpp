@@ -399,7 +399,7 @@ TEST_F(TokensimTest, ImportPfxStoresTheCertificateInANewContainerOrChangesNothin
         ASSERT_EQ(0u, CSP_ContainerCount(key, &count));
         EXPECT_EQ(expectedCount, count) << c.file;
     }
-    // The new container holds the file's certificate as specification 1 with its key.
+    // The new container holds the file's certificate as its exchange certificate, with its key.
     std::string der = ReadBytes(DataFile("zhangsan.der"));
     char name[TOKEN_CONTAINER_NAME_CAP];
     uint32_t flags = 0, length = TOKEN_CERT_MAX;
