@@ -30,7 +30,8 @@ BEGIN_MESSAGE_MAP(CDlgDisp, CCspBaseDialog)
 END_MESSAGE_MAP()
 
 CDlgDisp::CDlgDisp(CWnd* parent)
-    : CCspBaseDialog(IDD_DISP, parent), m_hKey(0), m_listings(0), m_listWhenMade(false), m_listing(false), m_refreshPending(false) {}
+    : CCspBaseDialog(IDD_DISP, parent), m_hKey(0), m_listings(0), m_listWhenMade(false), m_listing(false),
+      m_refreshPending(false) {}
 
 void CDlgDisp::DoDataExchange(CDataExchange* dx) {
     CCspBaseDialog::DoDataExchange(dx);

@@ -2,7 +2,6 @@
 // it to the pages.
 #include "app/DlgMain.h"
 #include "token/SlotList.h"
-#include "res/resource.h"
 
 TOKEN_KEY g_slotList[TOKEN_MAX_KEYS];
 uint32_t g_slotCount;
@@ -46,8 +45,5 @@ void CDlgMain::OnRefresh() {
     ShowSelectedPage();
 
     m_pageCerts.RefreshTree();
-    ::EnableWindow(m_pageCerts.GetDlgItem(IDC_BTN_VIEW), FALSE);
-    ::EnableWindow(m_pageCerts.GetDlgItem(IDC_BTN_REGISTER), FALSE);
-    ::SetWindowTextA(m_pageCerts.GetDlgItem(IDC_BTN_DELETE), "删除证书");
-    ::EnableWindow(m_pageCerts.GetDlgItem(IDC_BTN_DELETE), FALSE);
+    m_pageCerts.SetRootButtonState();
 }

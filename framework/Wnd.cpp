@@ -68,7 +68,7 @@ bool InsertSlot(HWND hWnd, CWnd* wnd) {
 struct CCreateHook {
     DWORD init = TlsAlloc();    // CWnd* to attach the next window to
     DWORD hook = TlsAlloc();    // HHOOK of the thread's creation hook
-    DWORD depth = TlsAlloc();   // creations nest (pages made in OnInitDialog)
+    DWORD depth = TlsAlloc();   // creations nest (a dialog making its controls or pages)
 } g_createHook;
 
 CWnd* HookInit() { return (CWnd*)TlsGetValue(g_createHook.init); }
