@@ -41,9 +41,19 @@ bool ClickNext(HWND wizard) {
     return PostMessageA(next, BM_CLICK, 0, 0) != FALSE;
 }
 
-int Fail(const char* what) {
-    fprintf(stderr, "setup_shots: %s\n", what);
+int Fail(const std::string& what) {
+    fprintf(stderr, "setup_shots: %s\n", what.c_str());
     return 1;
+}
+
+// Lets the wizard's page settle, saves it as OUTDIR\setup-<page>.bmp and goes
+// on; empty, or what went wrong.
+std::string ShootThenNext(HWND wizard, const std::string& out, const char* page, DWORD settleMs) {
+    Pause(settleMs);
+    if (!SaveScreen(Around(wizard, 0), out + "\\setup-" + page + ".bmp"))
+        return std::string("could not save the ") + page + " page";
+    if (!ClickNext(wizard)) return std::string("the ") + page + " page did not go on";
+    return "";
 }
 
 }  // namespace
@@ -64,12 +74,10 @@ int main(int argc, char** argv) {
     SetWindowPos(wizard, nullptr, (1280 - (rc.right - rc.left)) / 2, 200, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-    Pause(1500);
-    if (!SaveScreen(Around(wizard, 0), out + "\\setup-welcome.bmp")) return Fail("could not save the welcome page");
-    if (!ClickNext(wizard)) return Fail("the welcome page did not go on");
-    Pause(1500);
-    if (!SaveScreen(Around(wizard, 0), out + "\\setup-folder.bmp")) return Fail("could not save the folder page");
-    if (!ClickNext(wizard)) return Fail("the folder page did not go on");
+    for (const char* page : {"welcome", "folder"}) {
+        std::string failed = ShootThenNext(wizard, out, page, 1500);
+        if (!failed.empty()) return Fail(failed);
+    }
 
     // No token library on this machine: the installer says so while it installs.
     HWND box = nullptr;
@@ -81,12 +89,9 @@ int main(int argc, char** argv) {
 
     HWND next = GetDlgItem(wizard, IDOK);
     if (!WaitFor([&] { return IsWindowEnabled(next) != FALSE; }, 120000)) return Fail("the installation did not end");
-    Pause(1000);
-    if (!SaveScreen(Around(wizard, 0), out + "\\setup-progress.bmp")) return Fail("could not save the progress page");
-    if (!ClickNext(wizard)) return Fail("the progress page did not go on");
-    Pause(1500);
-    if (!SaveScreen(Around(wizard, 0), out + "\\setup-finish.bmp")) return Fail("could not save the finish page");
-    if (!ClickNext(wizard)) return Fail("the finish page did not close");
+    std::string failed = ShootThenNext(wizard, out, "progress", 1000);
+    if (failed.empty()) failed = ShootThenNext(wizard, out, "finish", 1500);
+    if (!failed.empty()) return Fail(failed);
     if (WaitForSingleObject(pi.hProcess, 30000) != WAIT_OBJECT_0) return Fail("the installer did not end");
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
