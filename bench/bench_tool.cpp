@@ -5,7 +5,8 @@
 //             one simulated key; and the yardstick loading the DLLs that the
 //             tool has loaded beyond its own;
 //   footprint working set, private memory and mapped images a second after
-//             start, against the yardstick;
+//             start, against the yardstick; the working set also against
+//             the yardstick holding every DLL the tool holds;
 //   objects   GDI objects, windows and private bytes of the running tool
 //             after start and after 10,000 refresh commands.
 // Prints one "name value" line per figure for bench/run.sh.
@@ -69,6 +70,16 @@ std::vector<std::string> ModulesOf(HANDLE process) {
         if (GetModuleBaseNameA(process, mods[i], name, sizeof name)) names.push_back(CharLowerA(name));
     }
     return names;
+}
+
+// The modules of mods (the tool's) that base does not hold, the tool's exe
+// left out, as a command line for the yardstick.
+std::string ModulesBeyond(const std::vector<std::string>& mods, const std::vector<std::string>& base) {
+    std::string beyond;
+    for (const std::string& m : mods)
+        if (m != "quorvelusbkey.exe" && std::find(base.begin(), base.end(), m) == base.end())
+            beyond += (beyond.empty() ? "" : " ") + m;
+    return beyond;
 }
 
 // One start: from CreateProcess until the input idle and until the window
@@ -174,24 +185,14 @@ std::string PrintFootprint(const char* tag) {
     const char* what[] = {"workingset", "private", "images", "modules"};
     for (int p = 0; p < 2; ++p)
         for (int k = 0; k < 4; ++k) printf("%s_%s_%s %.0f\n", names[p], what[k], tag, Median(v[p][k], kRuns));
-    std::string extra;
-    for (const std::string& m : mods[1]) {
-        bool common = m == "quorvelusbkey.exe" || m == "morvanefun_qrvl.dll";
-        for (const std::string& n : withToken) common = common || n == m;
-        if (!common) extra += (extra.empty() ? "" : " ") + m;
-    }
+    std::string extra = ModulesBeyond(mods[1], withToken);
     fprintf(stderr, "DLLs the tool has loaded beyond the yardstick's (%s): %s\n", tag, extra.c_str());
     printf("tool_extra_dlls_%s %d\n", tag, extra.empty() ? 0 : (int)std::count(extra.begin(), extra.end(), ' ') + 1);
 
     // The yardstick holding every DLL the tool holds (the token library and
     // what it and the tool's work with a key load): what of the footprint is
     // those DLLs' own.
-    std::string loaded;
-    for (const std::string& m : mods[1]) {
-        bool common = m == "quorvelusbkey.exe";
-        for (const std::string& n : mods[0]) common = common || n == m;
-        if (!common) loaded += (loaded.empty() ? "" : " ") + m;
-    }
+    std::string loaded = ModulesBeyond(mods[1], mods[0]);
     double w[kRuns];
     for (int i = 0; i < kRuns; ++i) w[i] = (double)StartOnce(kMinimal, kMinimalTitle, loaded, 1000).counts.workingSet;
     printf("minimal_loaded_workingset_%s %.0f\n", tag, Median(w, kRuns));
