@@ -73,9 +73,9 @@ CToolProcess::~CToolProcess() {
 bool CToolProcess::Start() {
     m_pi = Launch();
     if (!m_pi.hProcess || !WaitFor([&] { return (wnd = MainWindowOf(m_pi.dwProcessId)) != nullptr; })) return false;
-    // The tool makes its pages just after start-up, the certificate page last.
-    WaitFor([&] { return Control(IDC_CERTTREE, IDC_CERTTREE) != nullptr; });
-    return true;
+    // The tool makes its pages just after start-up, the certificate page last:
+    // a tool without them has not started.
+    return WaitFor([&] { return Control(IDC_CERTTREE, IDC_CERTTREE) != nullptr; });
 }
 
 PROCESS_INFORMATION CToolProcess::Launch() {

@@ -37,7 +37,8 @@ bool StoreHolds(const char* subject);
 class CToolProcess {
 public:
     ~CToolProcess();
-    // Starts the tool and waits for its main window.
+    // Starts the tool and waits for its main window and its pages; false
+    // when either has not come within the wait.
     bool Start();
     static PROCESS_INFORMATION Launch();
     // The process's dialog window with that title (the tool's by default).
