@@ -20,6 +20,43 @@ namespace {
 
 using Tool = CToolProcess;
 
+// The text an edit of the tool holds, asked of the edit itself: for a window
+// of another process GetWindowText sends no WM_GETTEXT and gives the caption
+// stored at creation.
+std::wstring HeldText(HWND edit) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(edit, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return L"<no answer>";
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(edit, WM_GETTEXT, length + 1, (LPARAM)&text[0], SMTO_ABORTIFHUNG, 5000, &copied);
+    text.resize(copied);
+    return text;
+}
+
+// Calls watch() over and over while the process runs, until it ends (true)
+// or ms pass: what a process did only for a moment before it ended.
+template <class Watch> bool WatchUntilEnd(HANDLE process, Watch watch, DWORD ms = 15000) {
+    for (DWORD start = GetTickCount(); WaitForSingleObject(process, 0) == WAIT_TIMEOUT;) {
+        if (GetTickCount() - start > ms) return false;
+        watch();
+    }
+    return true;
+}
+
+// Whether the process has a top-level window, visible or not.
+BOOL CALLBACK FindWindowOf(HWND w, LPARAM param) {
+    auto* search = reinterpret_cast<std::pair<DWORD, bool>*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    search->second = owner == search->first;
+    return !search->second;
+}
+bool HasWindow(DWORD pid) {
+    std::pair<DWORD, bool> search(pid, false);
+    EnumWindows(FindWindowOf, (LPARAM)&search);
+    return search.second;
+}
+
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -50,6 +87,10 @@ TEST_F(EndToEnd, SecondStartBringsTheFirstForwardAndEnds) {
     ASSERT_FALSE(IsWindowVisible(tool.wnd));
     PROCESS_INFORMATION second = Tool::Launch();
     ASSERT_TRUE(second.hProcess);
+    // Watched while it runs: it makes no window of its own, not even for a moment.
+    bool madeWindow = false;
+    EXPECT_TRUE(WatchUntilEnd(second.hProcess, [&] { madeWindow = madeWindow || HasWindow(second.dwProcessId); }));
+    EXPECT_FALSE(madeWindow) << "the second copy made a window";
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second.hProcess, 15000));
     EXPECT_EQ(nullptr, Tool::MainWindowOf(second.dwProcessId));
     CloseHandle(second.hProcess);
@@ -70,13 +111,13 @@ TEST_F(EndToEnd, RealPkcs12FileIsImportedAndItsSubjectShown) {
     ASSERT_TRUE(IsWindowEnabled(import));
     SendMessageA(path, WM_SETTEXT, 0, (LPARAM)tstest::DataFile("signing-legacy.pfx").c_str());
     SendMessageA(password, WM_SETTEXT, 0, (LPARAM)"123456");
+    ASSERT_EQ(L"123456", HeldText(password)) << "the password is in the box before the import";
     PostMessageA(import, BM_CLICK, 0, 0);
     EXPECT_TRUE(WaitFor([&] {
         auto tree = tool.Tree();
         return tree.size() == 3 && tree[2] == "Quorvel Test Signing";
     })) << tool.Tree().size();
-    char text[16] = {1};
-    EXPECT_TRUE(WaitFor([&] { return GetWindowTextA(password, text, sizeof text) == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return HeldText(password).empty(); }, 5000)) << "the password box is cleared";
     std::string shown;
     Tokensim("show demo", &shown);
     EXPECT_NE(std::string::npos, shown.find("Quorvel Test Signing")) << shown;
@@ -494,6 +535,9 @@ TEST_F(EndToEnd, ExitFromTheTrayMenuEndsTheToolAndTakesItsIconAway) {
     mouse_event(MOUSEEVENTF_RIGHTUP, 0, 0, 0, 0);
     HWND menu = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (menu = MenuWindow(tool.m_pi.dwProcessId)) != nullptr; }, 5000));
+    // Until the exit is chosen the window is the running tool's: an ended
+    // process has no window in any case, so only the change says something.
+    ASSERT_EQ(tool.wnd, Tool::MainWindowOf(tool.m_pi.dwProcessId));
     PressMenuKeys(menu, {VK_UP, VK_RETURN});   // the last item: 退出
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(tool.m_pi.hProcess, 10000));
     EXPECT_FALSE(IsWindow(tool.wnd));
