@@ -138,6 +138,29 @@ const CKnownTexts& KnownTexts() {
     return s_known;
 }
 
+// The balloon text that a WM_COPYDATA of these bytes must show, as the shell
+// holds it: the bytes up to the first zero, at most 255 of them, cut after the
+// last whole GBK character.
+std::wstring BalloonOf(const BYTE* data, size_t size) {
+    size_t n = 0;
+    while (n < size && n < 255 && data[n] != 0) ++n;
+    size_t whole = 0;
+    for (size_t step; whole < n && whole + (step = IsDBCSLeadByteEx(936, data[whole]) ? 2 : 1) <= n;) whole += step;
+    if (whole == 0) return std::wstring();
+    int chars = MultiByteToWideChar(936, 0, (const char*)data, (int)whole, nullptr, 0);
+    std::wstring text((size_t)chars, L'\0');
+    MultiByteToWideChar(936, 0, (const char*)data, (int)whole, &text[0], chars);
+    return text;
+}
+
+// Waits for a visible balloon with exactly that text; the balloons seen last.
+bool WaitBalloon(const std::wstring& text, std::vector<std::wstring>* seen, DWORD ms = 12000) {
+    return WaitFor([&] {
+        *seen = shelltray::BalloonsW();
+        return std::find(seen->begin(), seen->end(), text) != seen->end();
+    }, ms);
+}
+
 // ---------------------------------------------------------------------------
 // The tool's state after an ordeal
 
@@ -244,15 +267,23 @@ TEST_F(Hostile, CopyDataOfAnySizeAndShapeShowsAtMostABalloonOf255Bytes) {
         EXPECT_TRUE(WaitFor([&] { return shelltray::BalloonShown(shown); }, 12000))
             << "balloon of " << text->size() << " bytes";
     }
-    // Texts of any bytes: the balloon holds what the first 255 of them make.
-    for (int i = 0; i < 2; ++i) {
+    // Texts of any bytes, and one whose 255th byte begins a character: the
+    // balloon holds the whole characters of the first 255 bytes. Each text
+    // differs from the one before, which cannot stand for it.
+    for (int i = 0; i < 3; ++i) {
         bytes.assign(300 + rng() % 4000, 0);
         for (BYTE& b : bytes) b = (BYTE)(0x80 + rng() % 0x80);
+        if (i == 2)
+            for (size_t at = 0; at + 1 < bytes.size(); at += 2) memcpy(&bytes[at], "\xBC\xD7", 2);   // 甲...
         COPYDATASTRUCT cds = {9, (DWORD)bytes.size(), bytes.data()};
         DWORD_PTR result = 0;
         ASSERT_NE(0, SendMessageTimeoutA(tool.wnd, WM_COPYDATA, 0, (LPARAM)&cds, SMTO_ABORTIFHUNG, 10000, &result));
+        const std::wstring expected = BalloonOf(bytes.data(), bytes.size());
+        ASSERT_GE(expected.size(), i == 2 ? 127u : 1u);
         std::vector<std::wstring> shown;
-        EXPECT_TRUE(WaitFor([&] { return !(shown = shelltray::BalloonsW()).empty() && !shown[0].empty(); }, 12000));
+        EXPECT_TRUE(WaitBalloon(expected, &shown))
+            << "balloon of " << bytes.size() << " bytes (" << i << "): " << shown.size()
+            << " balloons up, none with the whole characters of its first 255 bytes";
         for (const auto& text : shown) {
             ++balloonsRead;
             longest = std::max(longest, text.size());
@@ -262,7 +293,7 @@ TEST_F(Hostile, CopyDataOfAnySizeAndShapeShowsAtMostABalloonOf255Bytes) {
     ExpectHealthy(tool, "after the exact texts");
     ExpectNoNewWindows(tool, baseline, "after WM_COPYDATA");
     printf("[ hostile  ] WM_COPYDATA: %d messages sent (%d without data but with a size, %d without data, %d with "
-           "data and size 0, %d with data), then 4 texts up to their balloons; %u balloon texts read, the longest "
+           "data and size 0, %d with data), then 5 texts up to their balloons; %u balloon texts read, the longest "
            "%u characters\n",
            kMessages, shapes[0], shapes[1], shapes[2], shapes[3], (unsigned)balloonsRead, (unsigned)longest);
     EXPECT_TRUE(tool.Quit());
@@ -493,11 +524,26 @@ TEST_F(Hostile, FaultyLibraryAnswersOnlyEverShowTheToolsOwnMessages) {
             Settle(tool, rng, log, "step " + std::to_string(step) + " (" + action + ")");
             if (HasFatalFailure()) return;
         }
+        // The run reached the library: buttons were enabled and clicked, the
+        // tool answered, and some answers were the library's faults.
+        int clicks = 0, faults = 0;
+        for (const char* button : {"view", "register", "delete", "password", "import", "label", "web pop-up"})
+            clicks += log.actions.count(button) ? log.actions[button] : 0;
+        for (const auto& b : log.boxes)
+            for (const char* failed : {"错误", "失败", "出错"})
+                if (b.first.find(failed) != std::string::npos) {
+                    faults += b.second;
+                    break;
+                }
+        EXPECT_GE(clicks, 5) << "enabled buttons clicked";
+        EXPECT_GE(log.boxCount, 5) << "message boxes";
+        EXPECT_GE(faults, 3) << "failures told";
         ExpectHealthy(tool, "after the run");
         ExpectNoNewWindows(tool, baseline, "after the run");
         EXPECT_TRUE(tool.Quit()) << "the tool did not end when asked";
-        printf("[ hostile  ] TOKENSIM_FAULTS=%u: %d actions, %d message boxes in %lu ms\n", faultSeed, kActions,
-               log.boxCount, (unsigned long)(GetTickCount() - begin));
+        printf("[ hostile  ] TOKENSIM_FAULTS=%u: %d actions (%d clicks on enabled buttons), %d message boxes (%d "
+               "failures told) in %lu ms\n",
+               faultSeed, kActions, clicks, log.boxCount, faults, (unsigned long)(GetTickCount() - begin));
         std::string actions;
         for (const auto& a : log.actions) actions += " " + a.first + " x" + std::to_string(a.second) + ";";
         printf("[ hostile  ]   actions:%s\n", actions.c_str());
