@@ -544,6 +544,7 @@ TEST(SingleInstance, OnlyZeroAnswersMeanStartingNormally) {
     g_fake.Reset();
     FakeRunningCopy copy((LONG_PTR)g_fake.marker, 0);
     EXPECT_EQ(kNoRunningCopy, ActivateRunningCopy(2000));
+    EXPECT_EQ(1, copy.Received()) << "the copy was asked, and its 0 was the answer";
 }
 
 TEST(SingleInstance, AHungCopyEndsTheSearchAfterTheTimeOut) {
