@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <shobjidl.h>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -50,6 +51,78 @@ DWORD RunWait(std::string cmd, DWORD ms = 120000) {
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return code;
+}
+
+// What a run of a command started: it runs in a job of its own, which every
+// process it starts, and what those start in turn, joins; the job's port
+// hears of each as it comes. Each is held from then on, so that its image
+// can be read also after it ended (a tool without its library ends at once).
+struct Started {
+    DWORD pid;
+    std::string image;
+};
+DWORD RunWatched(std::string cmd, std::vector<Started>* started, DWORD ms = 120000) {
+    started->clear();
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT link = {job, port};
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    DWORD code = ~0u;
+    std::vector<HANDLE> handles;
+    if (job && port && SetInformationJobObject(job, JobObjectAssociateCompletionPortInformation, &link, sizeof link) &&
+        CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
+        if (AssignProcessToJobObject(job, pi.hProcess)) ResumeThread(pi.hThread);
+        else TerminateProcess(pi.hProcess, ~0u);
+        // Until every process of the job has ended, or 3 s of quiet after the
+        // command's end (a tool it started keeps running).
+        DWORD start = GetTickCount(), quietSince = 0;
+        for (;;) {
+            DWORD message = 0;
+            ULONG_PTR key = 0;
+            LPOVERLAPPED data = nullptr;
+            bool heard = GetQueuedCompletionStatus(port, &message, &key, &data, 50) != FALSE;
+            bool ended = WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+            if (heard && message == JOB_OBJECT_MSG_NEW_PROCESS && (DWORD)(ULONG_PTR)data != pi.dwProcessId) {
+                DWORD pid = (DWORD)(ULONG_PTR)data;
+                started->push_back({pid, ""});
+                // Held, so that its image can be read once it is loaded, or has ended.
+                handles.push_back(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+            }
+            if (heard && message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) break;
+            if (!ended || heard) quietSince = GetTickCount();
+            if ((ended && GetTickCount() - quietSince > 3000) || GetTickCount() - start > ms) break;
+        }
+        for (size_t i = 0; i < handles.size(); ++i) {
+            char path[MAX_PATH] = {};
+            DWORD len = sizeof path;
+            if (handles[i] && QueryFullProcessImageNameA(handles[i], 0, path, &len)) (*started)[i].image.assign(path, len);
+            else (*started)[i].image = "process " + std::to_string((*started)[i].pid) + ", gone before it was seen";
+            if (handles[i]) CloseHandle(handles[i]);
+        }
+        if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    if (port) CloseHandle(port);
+    if (job) CloseHandle(job);
+    return code;
+}
+std::string Images(const std::vector<Started>& started) {
+    std::string text;
+    for (const Started& s : started) text += " " + s.image + ";";
+    return text;
+}
+// The images of what the installer itself started: Wine's shell starts its
+// menu builder whenever a shortcut is saved, and that one is left out.
+std::string StartedByTheInstaller(const std::vector<Started>& started) {
+    const std::string wine = "\\winemenubuilder.exe";
+    std::vector<Started> own;
+    for (const Started& s : started)
+        if (s.image.size() < wine.size() || _stricmp(s.image.c_str() + s.image.size() - wine.size(), wine.c_str()) != 0)
+            own.push_back(s);
+    return Images(own);
 }
 
 std::string Env(const char* name) {
@@ -236,7 +309,9 @@ TEST_F(Installer, InstallsThenUpgradesOverARunningToolThenRemovesExactlyWhatItAd
 
     // An older version, installed into the folder given with /D=, with no token
     // library anywhere Windows would load it from for the tool: not started.
-    ASSERT_EQ(0u, RunWait("\"" + Env("QRVL_OLDER_SETUP_EXE") + "\" /S /D=" + kDir));
+    std::vector<Started> started;
+    ASSERT_EQ(0u, RunWatched("\"" + Env("QRVL_OLDER_SETUP_EXE") + "\" /S /D=" + kDir, &started));
+    EXPECT_EQ("", StartedByTheInstaller(started)) << "nothing started, not even a tool that ends at once";
     ASSERT_TRUE(Exists(exe));
     EXPECT_EQ(kOlderVersion, ReadValue(kToolKey, "DisplayVersion").text);
     const std::string olderExe = Bytes(exe);
@@ -251,7 +326,8 @@ TEST_F(Installer, InstallsThenUpgradesOverARunningToolThenRemovesExactlyWhatItAd
     PROCESS_INFORMATION unseen = StartTool(exe, e2e::BinPath("").c_str());
     ASSERT_TRUE(unseen.hProcess);
     ASSERT_TRUE(WaitFor([&] { return RunningCopies().size() == 1; }, 30000));
-    ASSERT_EQ(0u, RunWait("\"" + SetupExe() + "\" /S"));
+    ASSERT_EQ(0u, RunWatched("\"" + SetupExe() + "\" /S", &started));
+    EXPECT_EQ("", StartedByTheInstaller(started)) << "nothing started, not even a tool that ends at once";
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(unseen.hProcess, 0)) << "the running copy was asked to end";
     CloseHandle(unseen.hProcess);
     EXPECT_NE(olderExe, Bytes(exe)) << "the older exe was replaced";
@@ -282,13 +358,19 @@ TEST_F(Installer, InstallsThenUpgradesOverARunningToolThenRemovesExactlyWhatItAd
 
     // Installed again, without /D=, over the running tool: the running copy
     // ends, the files are replaced in the same folder, the new tool starts once.
-    ASSERT_EQ(0u, RunWait("\"" + SetupExe() + "\" /S"));
+    ASSERT_EQ(0u, RunWatched("\"" + SetupExe() + "\" /S", &started));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(old.hProcess, 0)) << "the running copy was asked to end";
     CloseHandle(old.hProcess);
     ASSERT_TRUE(WaitFor([] { return RunningCopies().size() == 1; }, 30000));
     Sleep(2000);   // a second start would show up by now
     std::vector<Copy> copies = RunningCopies();
     ASSERT_EQ(1u, copies.size());
+    // The watch of the runs without a library sees a start: this one.
+    int toolStarts = 0;
+    for (const Started& s : started) toolStarts += _stricmp(s.image.c_str(), exe.c_str()) == 0;
+    EXPECT_EQ(1, toolStarts) << "the installer started:" << Images(started);
+    EXPECT_TRUE(std::any_of(started.begin(), started.end(), [&](const Started& s) { return s.pid == copies[0].pid; }))
+        << "the running copy is not the one the installer started:" << Images(started);
     EXPECT_NE(old.dwProcessId, copies[0].pid);
     EXPECT_STRCASEEQ(exe.c_str(), ImageOf(copies[0].pid).c_str());
     EXPECT_EQ(kDir, ReadValue(kToolKey, "InstallLocation").text);
