@@ -409,7 +409,7 @@ TEST_F(EndToEnd, PasswordIsRefusedWithTheTriesLeftThenChangedAndTheNewOneWorks) 
         EXPECT_EQ(step.caption, caption) << step.old;
         EXPECT_TRUE(HasLine(Shown(), step.tries)) << step.old;
         for (HWND edit : {oldPwd, newPwd, confirm})
-            EXPECT_EQ(0, GetWindowTextLengthA(edit)) << step.old << ": nothing typed stays";
+            EXPECT_EQ(L"", HeldText(edit)) << step.old << ": nothing typed stays";
     }
     // The key takes the new password and no longer the old one.
     TOKEN_KEY keys[TOKEN_MAX_KEYS] = {};
